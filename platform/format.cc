@@ -1,0 +1,83 @@
+#include "platform/format.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace port {
+namespace {
+
+bool ReadDigits(std::string_view f, size_t& i, std::string& spec) {
+  size_t n = 0;
+  while (i < f.size() && std::isdigit(static_cast<unsigned char>(f[i]))) {
+    if (++n > 3) return false;
+    spec += f[i++];
+  }
+  return true;
+}
+
+long long TruncateToInteger(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 9.2e18) return 9'200'000'000'000'000'000LL;
+  if (v <= -9.2e18) return -9'200'000'000'000'000'000LL;
+  return static_cast<long long>(v);
+}
+
+}  // namespace
+
+bool FormatNumber(std::string_view f, double value, std::string* out) {
+  std::string prefix, suffix, spec;
+  char conversion = 0;
+  for (size_t i = 0; i < f.size();) {
+    const char c = f[i];
+    if (c == '\0') break;
+    if (c != '%') {
+      (conversion ? suffix : prefix) += c, ++i;
+      continue;
+    }
+    if (i + 1 < f.size() && f[i + 1] == '%') {
+      (conversion ? suffix : prefix) += "%%", i += 2;
+      continue;
+    }
+    if (conversion) return false;  // a second conversion
+    spec = "%";
+    ++i;
+    while (i < f.size() && std::strchr("-+ #0", f[i]) && f[i] != '\0') spec += f[i++];
+    if (!ReadDigits(f, i, spec)) return false;
+    if (i < f.size() && f[i] == '.') {
+      spec += f[i++];
+      if (!ReadDigits(f, i, spec)) return false;
+    }
+    while (i < f.size() && std::strchr("hlLqjzt", f[i]) && f[i] != '\0') ++i;  // sizes are ours
+    if (i >= f.size() || f[i] == '\0' || !std::strchr("diouxXceEfFgGaA", f[i])) return false;
+    conversion = f[i++];
+  }
+  if (!conversion) {
+    // Literal text only: printf would print it as it is (with "%%" folded).
+    std::string text;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+      text += prefix[i];
+      if (prefix[i] == '%') ++i;
+    }
+    *out = text;
+    return true;
+  }
+  const std::string format = prefix + spec + (std::strchr("diouxX", conversion) ? "ll" : "") +
+                             std::string(1, conversion) + suffix;
+  char buf[2048];  // holds 3-digit widths and precisions of any double
+  int n;
+  if (std::strchr("diouxX", conversion)) {
+    n = std::snprintf(buf, sizeof buf, format.c_str(), TruncateToInteger(value));
+  } else if (conversion == 'c') {
+    n = std::snprintf(buf, sizeof buf, format.c_str(),
+                      static_cast<int>(static_cast<unsigned char>(TruncateToInteger(value))));
+  } else {
+    n = std::snprintf(buf, sizeof buf, format.c_str(), value);
+  }
+  if (n < 0) return false;
+  out->assign(buf, static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1);
+  return true;
+}
+
+}  // namespace port

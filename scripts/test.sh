@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The whole test suite: a Release build with all tests; a clang build with AddressSanitizer and
+# UndefinedBehaviorSanitizer with all tests again; then a short bounded run of every fuzz target
+# on its seed corpus (that build carries the fuzzer instrumentation, so no third build is needed).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+jobs=$(nproc)
+fuzz_seconds=${FUZZ_SECONDS:-20}
+
+echo "== Release build and tests"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j "$jobs"
+ctest --test-dir build/release -j "$jobs" --output-on-failure --timeout 300
+
+echo "== Sanitizer build (clang, ASan + UBSan) and tests"
+CC=clang CXX=clang++ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVEL_SANITIZE=ON -DVEL_BUILD_BENCH=OFF >/dev/null
+cmake --build build/sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/sanitize -j "$jobs" --output-on-failure --timeout 600
+
+echo "== Fuzz targets, ${fuzz_seconds}s each"
+for target in build/sanitize/fuzz/fuzz_*; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  work=$(mktemp -d)
+  seeds=fuzz/corpus/${name#fuzz_}
+  echo "-- $name"
+  "$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 -close_fd_mask=3 \
+    "$work" ${seeds:+$( [ -d "$seeds" ] && echo "$seeds")} 2>&1 | tail -n 3
+  rm -rf "$work"
+done
+echo "== All tests passed"

@@ -1,0 +1,283 @@
+// CtVar: a named, typed node of the variable tree, owning its children.
+//
+// The tree is the library's shared data model: settings, results, destination records,
+// conditions and equations all live in it. A node holds a number (type 0), a text (1), binary
+// data (2), a reference to a destination register (4, "dest:reg:count"; the value lives in the
+// destination) or nothing (5, a branch). Type 3 is only reported by GetType for an integral
+// number. Dotted paths ("AppVar.Result", "AppVar.Camera[Index]") address nodes; names compare
+// ASCII-case-insensitively and are cut to 59 characters.
+//
+// A node of a client mirror carries a remote link (XTVarRemote): every change and read is then
+// forwarded to the server by the node's full name. Every operation takes the process-wide
+// recursive tree lock (CtVarLock). Nodes are reference counted: Release deletes a node (and its
+// subtree) when neither it nor a descendant holds a reference. Deleting a node unlinks it from
+// its parent.
+//
+// Status results follow the library's convention: non-zero (usually 1) for success, 0 for
+// failure.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vartree/ozk_object.h"
+#include "vartree/tvar_seams.h"
+
+namespace port {
+class RecursiveMutex;
+}
+class CSerialTvar;
+class XVelStorage;
+class CtVarChildIndex;
+
+enum OZK_TVAR_TYPE : uint32_t {
+  OZK_TVAR_DOUBLE = 0,
+  OZK_TVAR_STRING = 1,
+  OZK_TVAR_DATA = 2,
+  OZK_TVAR_INT = 3,
+  OZK_TVAR_DEST = 4,
+  OZK_TVAR_NONE = 5,
+};
+
+enum VAR_RESULT_TYPE : uint32_t {
+  VAR_RESULT_NONE = 0,
+  VAR_RESULT_PASSED = 1,
+  VAR_RESULT_RECYCLED = 2,
+  VAR_RESULT_REJECTED = 3,
+};
+
+enum REJECTOR_RESULT : uint32_t {
+  REJECTOR_PASSED = 0,
+  REJECTOR_RECYCLED = 1,
+  REJECTOR_REJECTED = 2,
+  REJECTOR_NONE = 3,
+};
+
+enum OZK_TVAR_FILE_MODE : int {
+  OZK_TVAR_FILE_BINARY = 0,
+  OZK_TVAR_FILE_HEX = 1,
+};
+
+// Option bits.
+constexpr uint32_t TVAR_OPT_SYSTEM = 0x1;            // used by the library; not removable by users
+constexpr uint32_t TVAR_OPT_NO_NUMERIC_ORDER = 0x2;  // children keep insertion order
+constexpr uint32_t TVAR_OPT_RESULT_MASK = 0xF0;      // bits 4 to 7: VAR_RESULT_TYPE
+constexpr uint32_t TVAR_OPT_NO_DEST_REGISTER = 0x100;  // attachments are not registered
+constexpr uint32_t TVAR_OPT_RESULT_VAR = 0x400;        // receives results
+constexpr uint32_t TVAR_OPT_INHERITED = TVAR_OPT_NO_NUMERIC_ORDER | TVAR_OPT_NO_DEST_REGISTER;
+
+constexpr size_t kTVarMaxNameLength = 59;           // longer names are cut
+constexpr size_t kTVarFormatSize = 10;              // format field, zero terminator included
+constexpr uint32_t kTVarMaxRecordNameLength = 120;  // child name length field in a record
+
+class CtVar : public COzkObject {
+  OZK_DECLARE_RUNTIME_CLASS(CtVar)
+
+ public:
+  // An unnamed, empty root.
+  CtVar();
+  // A node named name (a trailing "]" dropped). The caller links it into parent's list;
+  // next is stored as the next sibling. With a parent the node inherits the parent's
+  // TVAR_OPT_INHERITED bits and remote links, and follows the parent's destination attachment.
+  CtVar(const char* name, CtVar* parent, CtVar* next);
+  // A new unnamed root holding a deep copy of other's value and subtree.
+  CtVar(CtVar& other);
+  ~CtVar() override;
+
+  CtVar& operator=(const CtVar&) = delete;
+
+  // Live nodes in the process.
+  static int64_t LiveCount();
+
+  // ---- Values ----
+  CtVar& operator=(double value);
+  CtVar& operator=(const char* text);
+  CtVar& operator+=(const char* text);
+  CtVar& operator=(CtVar& other);  // deep copy onto this node
+  void SetData(const uint8_t* data, uint32_t size);
+
+  explicit operator double();
+  explicit operator float();
+  explicit operator long();
+  // The value buffer (null for a branch). Type 4: the text read from the destination, in a
+  // per-thread buffer that the next such read overwrites.
+  explicit operator const char*();
+  // The text as a wide string (mixed and UTF-16 forms decoded).
+  explicit operator std::wstring();
+  const uint8_t* GetData(uint32_t* size);
+
+  uint32_t GetType();
+  uint32_t GetStoredType() const { return type_; }
+  bool IsNumber() const;
+  std::string GetValueStr();
+
+  // Refreshes from the server, then returns the format.
+  std::string GetFormat();
+  // The format field as held (it need not be terminated inside its 10 bytes).
+  std::string_view FormatView() const;
+  int SetFormat(const char* format);
+  const wchar_t* GetUnits() const { return units_ ? units_->c_str() : nullptr; }
+  void SetUnits(const wchar_t* units);
+  uint32_t GetUserWord() const { return user_word_; }
+  void SetUserWord(uint32_t word) { user_word_ = word; }
+
+  VAR_RESULT_TYPE GetResult() const;
+  void SetResult(VAR_RESULT_TYPE result);
+  void ClearResult() { SetResult(VAR_RESULT_NONE); }
+  void ClearState() { ClearResult(); }
+  REJECTOR_RESULT GetState() const;
+  void SetState(REJECTOR_RESULT state);
+  uint32_t GetOptions() const { return options_; }
+  void SetOptions(uint32_t bits, int recursive = 0);
+  void ClearOptions(uint32_t bits, int recursive = 0);
+
+  // ---- Navigation ----
+  const char* GetName() const { return name_ ? name_->c_str() : nullptr; }
+  std::string_view NameView() const {
+    return name_ ? std::string_view(*name_) : std::string_view();
+  }
+  CtVar* GetParent() const { return parent_; }
+  CtVar* GetParent(const char* name);
+  CtVar* GetNextSibling() const { return next_; }
+  CtVar* GetFirstChild() const { return first_child_; }
+  CtVar* GetLastChild() const { return last_child_; }
+  CtVar* GetTreeRoot();
+  int GetIndex() const;
+  int GetArrayDimension() const;
+  uint32_t GetNumChildren();
+  int GenerationsTo(const char* name) const;
+  // prev null: the first child; else the child after prev (null when prev is not a child).
+  CtVar* GetNextChild(CtVar* prev, int refresh = 0);
+
+  XTVarRemote* GetRpc() const { return remote_; }
+  void SetRpc(XTVarRemote* rpc) { remote_ = rpc; }
+  XTVarDests* GetAppDest() const;
+
+  std::string GetVarFullName(int with_top = 1) const;
+  std::wstring GetVarName() const;
+
+  // ---- Lookup and creation ----
+  CtVar* GetChild(const char* name, int len = 0, int create = 0, int append = 0);
+  CtVar& operator[](const char* path);
+  CtVar& operator[](int index);
+  CtVar* Index(const char* path, int create);
+  CtVar* GetAt(const char* name, int cameras, int camera, int create);
+  std::string UniqueChildName() const;
+
+  // ---- Structure ----
+  int Rename(const char* new_name);
+  int MoveUp();
+  int MoveDown();
+  int PlaceAfter(CtVar* after);
+  uint32_t AddRef();
+  uint32_t Release(uint32_t n = 1, int remote = 0, int destroy = 1, uint32_t detach_arg = 0);
+  uint32_t GetRefCount(int remote = 0);
+  bool AnyChildHasRef() const;
+  // keep: names, each zero-terminated, ended by an empty name (a second zero); may be null.
+  void RemoveAllChildren(const char* keep = nullptr, int remote = 0, int destroy = 1);
+  void RemoveAllNumericChildren(int remote = 0, int destroy = 1);
+  bool IsSameTreeStructureAs(const CtVar* other) const;
+  int Lock(uint32_t timeout_ms = 4000, int remote = 0);
+  int UnLock(int remote = 0);
+
+  // ---- Destination attachment (type 4) ----
+  int AttachToDestination(const char* dest, uint32_t reg, uint32_t count);
+  // Parses "name:reg:count" (count 0 when absent; text without ":" is all name, register 0).
+  static void DestCmpts(std::string_view text, std::string* dest, uint32_t* reg, uint32_t* count);
+  bool IsAttachedToDest(std::string* dest = nullptr, uint32_t* reg = nullptr,
+                        uint32_t* count = nullptr) const;
+  int ReAttachVar(int recursive = 0);
+  double ReadAttachedDest();
+  std::string ReadAttachedDestString();
+  int WriteAttachedDest(double value);
+  int WriteAttachedDest(const char* text);
+
+  // ---- Remote mirroring ----
+  int ReadRemote();
+  int WriteRemote(CtVar* src);
+  int ReadTreeRemote();
+  int GetNextChildNameRemote(const char* prev, std::string* out);
+  int ResyncWithBase(int drop);
+  int SetRemoteConnectState(int on);
+
+  // ---- Serialization ----
+  int SaveStoredVar(CSerialTvar* stream);
+  int ReadStoredVar(CSerialTvar* stream);
+  uint32_t SerializeTreeSize();
+  int SerializeTree(uint8_t* buffer, uint32_t size);
+  int UnSerializeTree(const uint8_t* buffer, uint32_t size);
+  std::vector<uint8_t> SerializeTree();  // the whole record
+  int Save(XVelStorage* storage);
+  int Load(XVelStorage* storage);
+  int WriteFile(FILE* file, int mode);
+  int ReadFile(FILE* file, int mode);
+  int WriteFile(const wchar_t* path);
+  int ReadFile(const wchar_t* path);
+
+ private:
+  friend class CtVarChildIndex;
+
+  void InitFromParent();
+  void LinkChild(CtVar* child, CtVar* before);  // before null: append
+  void UnlinkChild(CtVar* child);
+  CtVar* FindChild(std::string_view component);
+  CtVar* CreateChild(std::string_view component, int append);
+  CtVar* Resolve(std::string_view component, bool create);
+  void ResolveIndirect(std::string& component) const;
+  void StoreText(std::string_view text);
+  void SetDestCmpts(const char* dest, uint32_t reg, uint32_t count);
+  void WriteLinked();  // forwards this node's value to the server when linked
+  void DeleteUnreferencedChildren();
+  void ReleaseChildren(const char* keep, bool numeric_only, int remote, int destroy);
+  const char* TextValue() const;
+  void SetNameStorage(std::string_view name);
+  int ReadStoredVarAt(CSerialTvar* stream, int depth);
+
+  std::unique_ptr<std::string> name_;
+  CtVar* parent_ = nullptr;
+  CtVar* next_ = nullptr;
+  CtVar* first_child_ = nullptr;
+  std::vector<uint8_t> value_;  // size() is the value buffer size
+  bool has_value_ = false;      // a zero-size buffer is still a buffer
+  uint32_t type_ = OZK_TVAR_NONE;
+  double number_ = 0;
+  XTVarRemote* remote_ = nullptr;
+  XTVarRemote* parked_remote_ = nullptr;
+  uint32_t ref_count_ = 0;
+  uint32_t options_ = 0;
+  std::array<char, kTVarFormatSize> format_{};
+  uint32_t user_word_ = 0;
+  std::unique_ptr<std::wstring> units_;
+
+  // Not part of the record: O(1) append and, for nodes with many children, a name index.
+  CtVar* last_child_ = nullptr;
+  uint32_t child_count_ = 0;
+  std::unique_ptr<CtVarChildIndex> index_;
+};
+
+// Scoped guard of the process-wide tree lock. The time-out argument is accepted for the callers'
+// sake; entry waits without limit.
+class CtVarLock {
+ public:
+  explicit CtVarLock(uint32_t timeout_ms = 4000);
+  ~CtVarLock();
+  CtVarLock(const CtVarLock&) = delete;
+  CtVarLock& operator=(const CtVarLock&) = delete;
+
+ private:
+  port::RecursiveMutex* lock_;
+};
+
+// The tree lock in force, and its replacement (an in-process server engine shares its own).
+// Null restores the library's own lock.
+port::RecursiveMutex* GetTreeLock();
+void SetTreeLock(port::RecursiveMutex* lock);
+
+// The wide form of a tree text (exported for hosts; see port::MixedToWide).
+std::wstring AsciiToCString(const char* text);
