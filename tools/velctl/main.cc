@@ -1,1 +1,19 @@
-int main() { return 0; }
+// velctl: the command-line host of the appliance client.
+#include <iostream>
+
+#include "tools/velctl/commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"velctl: drive a machine-vision appliance from the command line"};
+  app.require_subcommand(1);
+  velctl::AddTreeCommands(app);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  } catch (const velctl::CommandError& e) {
+    std::cerr << "velctl: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
