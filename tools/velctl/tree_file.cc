@@ -68,7 +68,8 @@ void ReadTreeFile(const std::string& path, TreeFileForm form, CtVar* root) {
 
 void WriteTreeFile(const std::string& path, TreeFileForm form, CtVar* root) {
   if (form == TreeFileForm::kRaw) {
-    if (!root->WriteFile(port::Utf8ToWide(path).c_str())) throw CommandError(path + ": cannot write");
+    if (!root->WriteFile(port::Utf8ToWide(path).c_str()))
+      throw CommandError(path + ": cannot write");
     return;
   }
   File f = Open(path, "wb");
