@@ -94,6 +94,9 @@ class CtVar : public COzkObject {
 
   // Live nodes in the process.
   static int64_t LiveCount();
+  // Grows whenever a node is deleted or renamed: a node pointer obtained by name is still the
+  // node that name resolves to while the epoch is unchanged (creating nodes does not move names).
+  static uint64_t StructureEpoch();
 
   // ---- Values ----
   CtVar& operator=(double value);

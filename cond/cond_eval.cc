@@ -1,0 +1,299 @@
+// Evaluating a line: the cached term list is reduced in place, calls and groups first, then the
+// operators level by level.
+#include <cstring>
+
+#include "cond/cond_internal.h"
+#include "cond/cond_output.h"
+#include "cond/op_table.h"
+#include "platform/text.h"
+#include "vartree/tvar.h"
+
+namespace {
+
+int SlotOf(const char* text) {
+  unsigned sum = 0;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) sum += *p;
+  return static_cast<int>(sum % kCondCacheSlots);
+}
+
+bool IsCloser(OZK_OP_TYPE t) {
+  return t == OP_RPAREN || t == OP_COMMA;
+}
+
+// Moves text pointers that point into from[0, size) to the same offset in to.
+void Relocate(OZK_COND_TERM* terms, unsigned long count, const char* from, char* to, size_t size) {
+  for (unsigned long i = 0; i < count; ++i) {
+    const char* t = terms[i].text;
+    if (t && t >= from && t < from + size) terms[i].text = to + (t - from);
+  }
+}
+
+// A name whose brackets all hold digits resolves to the same node until the tree's structure
+// changes; a computed index must be evaluated again.
+bool HasComputedIndex(const char* name) {
+  for (const char* p = std::strchr(name, '['); p; p = std::strchr(p + 1, '[')) {
+    if (p[1] < '0' || p[1] > '9') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
+  if (!text) return 0;
+  CtVarLock lock;
+  CtVar* const local = result ? result->local : nullptr;
+  OZK_COND_TERM terms[kCondMaxTerms];
+  char line[kCondMaxCachedLine + 1];
+  std::string long_line;
+  unsigned long count = 0;
+  const size_t len = std::strlen(text);
+  const uint64_t epoch = CtVar::StructureEpoch();
+
+  OZK_CACHED_COND_TERMS* rec =
+      len <= static_cast<size_t>(kCondMaxCachedLine) ? LookupCondCacheEntry(SlotOf(text)) : nullptr;
+  const bool hit = rec && rec->length != 0 && std::strcmp(rec->source, text) == 0 &&
+                   !(rec->unnamed_bindings && rec->bound_epoch != epoch);
+  if (hit) {
+    count = rec->count;
+    std::memcpy(line, rec->parsed, sizeof(line));
+    std::memcpy(terms, rec->terms, sizeof(OZK_COND_TERM) * count);
+    Relocate(terms, count, rec->working, line, sizeof(line));
+    const bool bindings_current =
+        rec->bound_epoch == epoch && local == nullptr && rec->bound_local == nullptr;
+    if (bindings_current) {
+      // The common case: the same nodes; only their values are read again.
+      for (unsigned long i = 0; i < count; ++i) {
+        OZK_COND_TERM& t = terms[i];
+        if (!t.variable || !IsValueTerm(t.type)) continue;
+        if (t.name[0] != '\0' && HasComputedIndex(t.name)) {
+          AddVar(t.name, &t, app_var_, local, 1);
+        } else {
+          SetTerm(&t, *t.variable, 1);
+        }
+        if (t.negate && t.type == OP_NUMBER) t.value = -t.value;
+      }
+    } else {
+      ReadEqVars(terms, count, app_var_, local);
+      // Index evaluation may have replaced the record; keep the new bindings only in our own.
+      if (std::strcmp(rec->source, text) == 0) {
+        for (unsigned long i = 0; i < count; ++i) {
+          rec->terms[i].variable = terms[i].variable;
+          if (IsValueTerm(terms[i].type)) rec->terms[i].type = terms[i].type;
+        }
+        rec->bound_epoch = CtVar::StructureEpoch();
+        rec->bound_local = local;
+      }
+    }
+  } else if (len <= static_cast<size_t>(kCondMaxCachedLine)) {
+    std::memcpy(line, text, len + 1);
+    count = MakeCondTerms(line, terms, app_var_, local, 1);
+    if (OZK_CACHED_COND_TERMS* fresh = AddCondTermCacheEntry(text)) {
+      std::memcpy(fresh->working, line, sizeof(line));
+      std::memcpy(fresh->parsed, line, sizeof(line));
+      std::memcpy(fresh->terms, terms, sizeof(OZK_COND_TERM) * count);
+      Relocate(fresh->terms, count, line, fresh->working, sizeof(line));
+      fresh->count = static_cast<uint32_t>(count);
+      fresh->bound_epoch = epoch;
+      fresh->bound_local = local;
+      fresh->unnamed_bindings = 0;
+      for (unsigned long i = 0; i < count; ++i) {
+        if (terms[i].variable && terms[i].name[0] == '\0') fresh->unnamed_bindings = 1;
+      }
+    }
+  } else {
+    long_line.assign(text, len);
+    count = MakeCondTerms(long_line.data(), terms, app_var_, local, 1);
+  }
+
+  if (count == 0) return 0;
+  if (result && count == 1 && terms[0].type == OP_TEXT) {
+    const std::string utf8 = port::MixedToUtf8(cond::TermText(terms[0]));
+    const size_t n = std::min(utf8.size(), static_cast<size_t>(kEqTextSize - 1));
+    std::memcpy(result->text, utf8.data(), n);
+    result->text[n] = '\0';
+  }
+  return ProcessCondTerms(terms, count, 0, result)->value;
+}
+
+double CCondOutput::EvalEquation(const char* text, CtVar* target, CtVar* local,
+                                 OZK_NEXT_OP_TYPE* next) {
+  OZK_EQ_RESULT result;
+  result.text[0] = '\0';
+  result.pool_used = 0;
+  result.target = target;
+  result.local = local;
+  result.next = NEXT_OP_CONTINUE;
+  const double value = EvalCondition(text, &result);
+  if (target) {
+    if (result.text[0] == '\0' && !(text && text[0] == '"')) {
+      *target = value;
+    } else {
+      *target = result.text;
+    }
+  }
+  if (next) *next = result.next;
+  return value;
+}
+
+OZK_COND_TERM* CCondOutput::ProcessCondTerms(OZK_COND_TERM* terms, unsigned long count, int consume,
+                                             OZK_EQ_RESULT* result) {
+  const int n = static_cast<int>(std::min<unsigned long>(count, kCondMaxTerms));
+  int close = -1;
+  OZK_OP_TYPE close_type = 0;
+  const int v = EvalRange(terms, n, result, &close, &close_type);
+  if (v < 0) return terms;
+  if (consume) terms[v].type = OP_SPENT;
+  return &terms[v];
+}
+
+int CCondOutput::EvalRange(OZK_COND_TERM* terms, int n, OZK_EQ_RESULT* result, int* close,
+                           OZK_OP_TYPE* close_type) {
+  for (int level = 0; level < kPrecedenceLevels; ++level) {
+    bool settled = true;
+    for (int i = 0; i < n && !IsCloser(terms[i].type); ++i) {
+      if (terms[i].type != OP_SPENT && !IsValueTerm(terms[i].type)) {
+        settled = false;
+        break;
+      }
+    }
+    if (settled) break;
+    const CondPrecedenceLevel range = kPrecedence[level];
+    int last_value = -1;
+    for (int i = 0; i < n; ++i) {
+      OZK_COND_TERM& t = terms[i];
+      if (t.type == OP_SPENT) continue;
+      if (IsValueTerm(t.type)) {
+        last_value = i;
+        continue;
+      }
+      if (IsCloser(t.type)) break;
+      if (IsFunctionCode(t.type)) {
+        last_value = EvalCall(terms, i, n, result);
+        if (last_value > i) i = last_value;
+        continue;
+      }
+      if (t.type == OP_LPAREN) {
+        EvalGroup(terms, i, n, result);
+        continue;
+      }
+      if (t.type < range.low || t.type > range.high) continue;
+      int left = last_value;
+      for (int j = i - 1; left < 0 && j >= 0; --j) {
+        if (terms[j].type != OP_SPENT) left = j;
+      }
+      if (left < 0) {
+        t.type = OP_SPENT;  // no left operand: the operator is dropped
+        continue;
+      }
+      PerformOp(&terms[left], &t, static_cast<unsigned long>(n - i - 1), result);
+      last_value = left;
+    }
+  }
+  *close = -1;
+  *close_type = 0;
+  for (int i = 0; i < n; ++i) {
+    if (IsCloser(terms[i].type)) {
+      *close = i;
+      *close_type = terms[i].type;
+      terms[i].type = OP_SPENT;
+      break;
+    }
+  }
+  const int end = *close >= 0 ? *close : n;
+  for (int i = 0; i < end; ++i) {
+    if (IsValueTerm(terms[i].type)) return i;
+  }
+  return -1;
+}
+
+int CCondOutput::EvalGroup(OZK_COND_TERM* terms, int at, int n, OZK_EQ_RESULT* result) {
+  const bool negate = terms[at].negate != 0;
+  terms[at].type = OP_SPENT;
+  if (at + 1 >= n) return -1;
+  int close = -1;
+  OZK_OP_TYPE close_type = 0;
+  int v = EvalRange(terms + at + 1, n - at - 1, result, &close, &close_type);
+  if (v < 0) return -1;
+  v += at + 1;
+  if (negate && terms[v].type == OP_NUMBER) terms[v].value = -terms[v].value;
+  return v;
+}
+
+int CCondOutput::EvalCall(OZK_COND_TERM* terms, int at, int n, OZK_EQ_RESULT* result) {
+  const OZK_OP_TYPE code = terms[at].type;
+  CtVar* const function = terms[at].variable;
+  const bool negate = terms[at].negate != 0;
+  const int nargs = FunctionArgCount(code);
+  terms[at].type = OP_SPENT;
+
+  int j = at + 1;
+  while (j < n && terms[j].type == OP_SPENT) ++j;
+  const bool paren = j < n && terms[j].type == OP_LPAREN;
+  if (paren) terms[j].type = OP_SPENT;
+
+  OZK_COND_TERM args[4];
+  for (auto& a : args) {
+    cond::SetNumber(&a, 0);
+    a.negate = 0;
+    a.name[0] = '\0';
+  }
+  int slot = at;
+  if (nargs == 0) {
+    if (paren) {
+      int k = j + 1;
+      while (k < n && terms[k].type == OP_SPENT) ++k;
+      if (k < n && terms[k].type == OP_RPAREN) terms[k].type = OP_SPENT;
+      slot = j;
+    }
+  } else {
+    int start = paren ? j + 1 : j;
+    for (int k = 0; k < nargs && start < n; ++k) {
+      int close = -1;
+      OZK_OP_TYPE close_type = 0;
+      const int v = EvalRange(terms + start, n - start, result, &close, &close_type);
+      if (v >= 0) {
+        args[k] = terms[start + v];
+        terms[start + v].type = OP_SPENT;
+      }
+      if (close < 0 || close_type == OP_RPAREN) break;  // the call's argument list is over
+      start += close + 1;
+    }
+    if (j < n) slot = (paren && j + 1 < n) ? j + 1 : j;
+  }
+
+  OZK_COND_TERM out;
+  cond::SetNumber(&out, 0);
+  out.negate = 0;
+  CallFunction(&out, code, std::span<const OZK_COND_TERM>(args, nargs > 0 ? nargs : 0), result,
+               function);
+  if (negate && out.type == OP_NUMBER) out.value = -out.value;
+  OZK_COND_TERM& s = terms[slot];
+  s.value = out.value;
+  s.text = out.text;
+  s.type = out.type;
+  s.variable = out.variable;
+  s.negate = 0;
+  return slot;
+}
+
+OZK_COND_TERM* CCondOutput::PerformOp(OZK_COND_TERM* left, OZK_COND_TERM* op,
+                                      unsigned long remaining, OZK_EQ_RESULT* result) {
+  OZK_COND_TERM* const terms = op;
+  const int n = static_cast<int>(std::min<unsigned long>(remaining, kCondMaxTerms)) + 1;
+  int r = 1;
+  while (r < n && terms[r].type == OP_SPENT) ++r;
+  if (r >= n || IsCloser(terms[r].type)) return left;
+  if (terms[r].type == OP_LPAREN) {
+    r = EvalGroup(terms, r, n, result);
+  } else if (IsFunctionCode(terms[r].type)) {
+    r = EvalCall(terms, r, n, result);
+  }
+  const OZK_OP_TYPE code = op->type;
+  op->type = OP_SPENT;
+  if (r < 0) return left;
+  const OZK_COND_TERM right = terms[r];
+  terms[r].type = OP_SPENT;
+  cond::ApplyOperator(left, code, right, result);
+  return left;
+}
