@@ -3,18 +3,11 @@
 // Callers hold the tree lock, which also serialises the table assignment and clearing.
 #include <cstring>
 
+#include "cond/cond_internal.h"
 #include "cond/cond_output.h"
 #include "vartree/tvar.h"
 
-namespace {
-
-int SlotOf(const char* text) {
-  unsigned sum = 0;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) sum += *p;
-  return static_cast<int>(sum % kCondCacheSlots);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* CCondOutput::ThreadCacheTable() {
   const std::thread::id me = std::this_thread::get_id();
@@ -44,7 +37,7 @@ OZK_CACHED_COND_TERMS* CCondOutput::LookupCondCacheEntry(int slot) {
 int CCondOutput::GetCondTermsFromCache(const char* text, OZK_COND_TERM* terms) {
   if (!text) return -1;
   CtVarLock lock;
-  OZK_CACHED_COND_TERMS* rec = LookupCondCacheEntry(SlotOf(text));
+  OZK_CACHED_COND_TERMS* rec = LookupCondCacheEntry(cond::CacheSlot(text));
   if (!rec || rec->length == 0 || std::strcmp(rec->source, text) != 0) return -1;
   if (!terms) {
     std::memset(rec, 0, sizeof(*rec));
@@ -60,7 +53,7 @@ OZK_CACHED_COND_TERMS* CCondOutput::AddCondTermCacheEntry(const char* text) {
   const size_t len = std::strlen(text);
   if (len > static_cast<size_t>(kCondMaxCachedLine)) return nullptr;
   CtVarLock lock;
-  OZK_CACHED_COND_TERMS* rec = LookupCondCacheEntry(SlotOf(text));
+  OZK_CACHED_COND_TERMS* rec = LookupCondCacheEntry(cond::CacheSlot(text));
   if (!rec) return nullptr;
   std::memset(rec, 0, sizeof(*rec));
   rec->length = static_cast<uint32_t>(len + 1);

@@ -10,12 +10,6 @@
 
 namespace {
 
-int SlotOf(const char* text) {
-  unsigned sum = 0;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) sum += *p;
-  return static_cast<int>(sum % kCondCacheSlots);
-}
-
 bool IsCloser(OZK_OP_TYPE t) {
   return t == OP_RPAREN || t == OP_COMMA;
 }
@@ -37,6 +31,27 @@ bool HasComputedIndex(const char* name) {
   return false;
 }
 
+// Bit i set when the range (up to its closer) holds work for precedence level i; calls and
+// groups count for the first level.
+uint32_t PendingLevels(const OZK_COND_TERM* terms, int n) {
+  uint32_t pending = 0;
+  for (int i = 0; i < n && !IsCloser(terms[i].type); ++i) {
+    const OZK_OP_TYPE type = terms[i].type;
+    if (type == OP_SPENT || IsValueTerm(type)) continue;
+    if (IsFunctionCode(type)) {
+      pending |= 1;
+      continue;
+    }
+    for (int level = 0; level < kPrecedenceLevels; ++level) {
+      if (type >= kPrecedence[level].low && type <= kPrecedence[level].high) {
+        pending |= 1u << level;
+        break;
+      }
+    }
+  }
+  return pending;
+}
+
 }  // namespace
 
 double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
@@ -50,8 +65,8 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   const size_t len = std::strlen(text);
   const uint64_t epoch = CtVar::StructureEpoch();
 
-  OZK_CACHED_COND_TERMS* rec =
-      len <= static_cast<size_t>(kCondMaxCachedLine) ? LookupCondCacheEntry(SlotOf(text)) : nullptr;
+  auto* table = len <= static_cast<size_t>(kCondMaxCachedLine) ? ThreadCacheTable() : nullptr;
+  OZK_CACHED_COND_TERMS* rec = table ? &(*table)[cond::CacheSlot(text)] : nullptr;
   const bool hit = rec && rec->length != 0 && std::strcmp(rec->source, text) == 0 &&
                    !(rec->unnamed_bindings && rec->bound_epoch != epoch);
   if (hit) {
@@ -66,7 +81,7 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
       for (unsigned long i = 0; i < count; ++i) {
         OZK_COND_TERM& t = terms[i];
         if (!t.variable || !IsValueTerm(t.type)) continue;
-        if (t.name[0] != '\0' && HasComputedIndex(t.name)) {
+        if (rec->rebind[i]) {
           AddVar(t.name, &t, app_var_, local, 1);
         } else {
           SetTerm(&t, *t.variable, 1);
@@ -99,6 +114,7 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
       fresh->unnamed_bindings = 0;
       for (unsigned long i = 0; i < count; ++i) {
         if (terms[i].variable && terms[i].name[0] == '\0') fresh->unnamed_bindings = 1;
+        fresh->rebind[i] = terms[i].name[0] != '\0' && HasComputedIndex(terms[i].name);
       }
     }
   } else {
@@ -149,15 +165,9 @@ OZK_COND_TERM* CCondOutput::ProcessCondTerms(OZK_COND_TERM* terms, unsigned long
 
 int CCondOutput::EvalRange(OZK_COND_TERM* terms, int n, OZK_EQ_RESULT* result, int* close,
                            OZK_OP_TYPE* close_type) {
-  for (int level = 0; level < kPrecedenceLevels; ++level) {
-    bool settled = true;
-    for (int i = 0; i < n && !IsCloser(terms[i].type); ++i) {
-      if (terms[i].type != OP_SPENT && !IsValueTerm(terms[i].type)) {
-        settled = false;
-        break;
-      }
-    }
-    if (settled) break;
+  uint32_t pending = PendingLevels(terms, n);
+  for (int level = 0; level < kPrecedenceLevels && pending; ++level) {
+    if (!(pending & (1u << level))) continue;
     const CondPrecedenceLevel range = kPrecedence[level];
     int last_value = -1;
     for (int i = 0; i < n; ++i) {
@@ -189,6 +199,7 @@ int CCondOutput::EvalRange(OZK_COND_TERM* terms, int n, OZK_EQ_RESULT* result, i
       PerformOp(&terms[left], &t, static_cast<unsigned long>(n - i - 1), result);
       last_value = left;
     }
+    if (level == 0) pending = PendingLevels(terms, n);  // the groups and calls are gone now
   }
   *close = -1;
   *close_type = 0;

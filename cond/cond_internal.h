@@ -32,6 +32,13 @@ inline bool LogicalTruth(double v) {
   return static_cast<uint32_t>(ToInt64(v)) != 0;
 }
 
+// The cache slot of a line: the sum of its bytes modulo the table size.
+inline int CacheSlot(const char* text) {
+  unsigned sum = 0;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) sum += *p;
+  return static_cast<int>(sum % 256);
+}
+
 inline const char* TermText(const OZK_COND_TERM& t) {
   return t.text ? t.text : "";
 }

@@ -41,6 +41,7 @@ struct OZK_CACHED_COND_TERMS {
   uint64_t bound_epoch;
   CtVar* bound_local;
   uint32_t unnamed_bindings;
+  uint8_t rebind[kCondMaxTerms];  // the term's name holds a computed index
 };
 
 constexpr int kCondCacheThreads = 6;

@@ -300,7 +300,10 @@ void CCondOutput::AddVar(const char* name, OZK_COND_TERM* term, CtVar* root, CtV
 
 void CCondOutput::SetTerm(OZK_COND_TERM* term, CtVar& var, int read) {
   term->variable = &var;
-  if (var.GetType() == OZK_TVAR_STRING) {
+  // The stored type is enough except for destination registers; it spares a lock per variable.
+  uint32_t type = var.GetStoredType();
+  if (type == OZK_TVAR_DEST) type = var.GetType();
+  if (type == OZK_TVAR_STRING) {
     term->type = OP_TEXT;
     if (read) term->text = cond::NodeText(var).data();
     if (!term->text) term->text = "";

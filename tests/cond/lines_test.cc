@@ -51,10 +51,14 @@ TEST(EquationPartsTest, AllowedCharacters) {
   for (const auto& c : cases) {
     wchar_t bad = 0;
     EXPECT_EQ(CCondOutput::EquationValidChars(c.text, &bad), c.valid_chars) << c.text;
-    if (!c.valid_chars) EXPECT_EQ(bad, c.bad) << c.text;
+    if (!c.valid_chars) {
+      EXPECT_EQ(bad, c.bad) << c.text;
+    }
     bad = 0;
     EXPECT_EQ(CCondOutput::LeftValueOK(c.text, &bad), c.left_value_ok) << c.text;
-    if (!c.left_value_ok) EXPECT_EQ(bad, c.bad) << c.text;
+    if (!c.left_value_ok) {
+      EXPECT_EQ(bad, c.bad) << c.text;
+    }
   }
 }
 
