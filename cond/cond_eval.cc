@@ -68,7 +68,7 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   auto* table = len <= static_cast<size_t>(kCondMaxCachedLine) ? ThreadCacheTable() : nullptr;
   OZK_CACHED_COND_TERMS* rec = table ? &(*table)[cond::CacheSlot(text)] : nullptr;
   const bool hit = rec && rec->length != 0 && std::strcmp(rec->source, text) == 0 &&
-                   !(rec->unnamed_bindings && rec->bound_epoch != epoch);
+                   !(rec->pinned_nodes && rec->bound_epoch != epoch);
   if (hit) {
     count = rec->count;
     std::memcpy(line, rec->parsed, sizeof(line));
@@ -111,9 +111,13 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
       fresh->count = static_cast<uint32_t>(count);
       fresh->bound_epoch = epoch;
       fresh->bound_local = local;
-      fresh->unnamed_bindings = 0;
+      fresh->pinned_nodes = 0;
       for (unsigned long i = 0; i < count; ++i) {
-        if (terms[i].variable && terms[i].name[0] == '\0') fresh->unnamed_bindings = 1;
+        // Calls of user functions and variables with names too long to keep hold their node
+        // only by pointer: the line is parsed again once any node has gone.
+        if (terms[i].variable && (terms[i].name[0] == '\0' || IsFunctionCode(terms[i].type))) {
+          fresh->pinned_nodes = 1;
+        }
         fresh->rebind[i] = terms[i].name[0] != '\0' && HasComputedIndex(terms[i].name);
       }
     }

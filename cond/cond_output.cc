@@ -29,11 +29,23 @@ CCondOutput::~CCondOutput() {
   if (print_queue_exists_) FlushPrintQueue();
 }
 
+namespace {
+// One position per object and thread; MakeCondTerms saves and restores it around a parse so
+// that an index expression can be parsed in the middle of an outer line.
+thread_local std::unordered_map<uint64_t, char*> t_positions;
+}  // namespace
+
 char*& CCondOutput::TokenPosition() {
-  // One position per object and thread; MakeCondTerms saves and restores it around a parse so
-  // that an index expression can be parsed in the middle of an outer line.
-  thread_local std::unordered_map<uint64_t, char*> positions;
-  return positions[serial_];
+  return t_positions[serial_];
+}
+
+void CCondOutput::RestoreTokenPosition(char* saved) {
+  // An idle position is dropped so that objects long gone leave nothing behind in the thread.
+  if (saved) {
+    t_positions[serial_] = saved;
+  } else {
+    t_positions.erase(serial_);
+  }
 }
 
 char* CCondOutput::strtok(char* text, const char* delimiters) {

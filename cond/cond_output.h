@@ -37,10 +37,10 @@ struct OZK_CACHED_COND_TERMS {
   uint32_t count;
   OZK_COND_TERM terms[kCondMaxTerms];
   // Binding state: the tree's structure epoch and local node the variables were bound under, and
-  // whether a term is bound without a name to bind it again by.
+  // whether a term holds a node it cannot find again by name (a user function, a long name).
   uint64_t bound_epoch;
   CtVar* bound_local;
-  uint32_t unnamed_bindings;
+  uint32_t pinned_nodes;
   uint8_t rebind[kCondMaxTerms];  // the term's name holds a computed index
 };
 
@@ -148,6 +148,7 @@ class CCondOutput {
   void NoteShadowVar(const std::string& name, CtVar* root);
   std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* ThreadCacheTable();
   char*& TokenPosition();
+  void RestoreTokenPosition(char* saved);
 
   CtVar* root_;
   CtVar* app_var_;

@@ -85,7 +85,7 @@ unsigned long CCondOutput::MakeCondTerms(char* text, OZK_COND_TERM* terms, CtVar
       ++count;
     }
   }
-  TokenPosition() = saved;
+  RestoreTokenPosition(saved);
   return count;
 }
 

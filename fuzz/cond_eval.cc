@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cond->EvalCondition(line.c_str(), nullptr);
   CtVar& target = (*cond->AppVar())["out"];
   cond->EvalEquation(line.c_str(), &target, nullptr, nullptr);
-  if (cond->AppVar()->GetNumChildren() > 5000) {
+  if (CtVar::LiveCount() > 2000) {
     cond->AppVar()->RemoveAllChildren();
     Populate(*cond->AppVar());
   }

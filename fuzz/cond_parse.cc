@@ -23,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CCondOutput::EquationValidChars(line.c_str(), nullptr);
   CCondOutput::LeftValueOK(line.c_str(), nullptr);
   // Keep the tree small: names typed by the fuzzer are created by binding.
-  if (cond->AppVar()->GetNumChildren() > 5000) cond->AppVar()->RemoveAllChildren();
+  if (CtVar::LiveCount() > 2000) cond->AppVar()->RemoveAllChildren();
   return 0;
 }

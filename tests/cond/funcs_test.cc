@@ -119,6 +119,15 @@ TEST_F(CondTest, UserFunctionCallsGoThroughTheRunner) {
   EXPECT_EQ(text_, "joined");
   XCondFunctionRunner::Set(nullptr);
   EXPECT_DOUBLE_EQ(Eval("Mix(4, 2) + 1"), 1);
+
+  // A cached call of a function that is deleted is parsed again: Mix is now a variable, and the
+  // line reads as "Mix" followed by a stray group.
+  XCondFunctionRunner::Set(&runner);
+  cond_.EquationTree()->Index("Mix", 0)->Release(0, 0, 1, 0);
+  runner.called.clear();
+  EXPECT_DOUBLE_EQ(Eval("Mix(4, 2) + 1"), 0);
+  EXPECT_EQ(runner.called, "");
+  XCondFunctionRunner::Set(nullptr);
 }
 
 TEST_F(CondTest, SortKeepsCompanionsAligned) {
