@@ -52,6 +52,14 @@ uint32_t PendingLevels(const OZK_COND_TERM* terms, int n) {
   return pending;
 }
 
+// The term lists being evaluated on this thread, innermost first.
+struct EvalFrame {
+  OZK_COND_TERM* terms;
+  unsigned long count;
+  EvalFrame* outer;
+};
+thread_local EvalFrame* t_frames = nullptr;
+
 }  // namespace
 
 double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
@@ -133,7 +141,26 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
     std::memcpy(result->text, utf8.data(), n);
     result->text[n] = '\0';
   }
-  return ProcessCondTerms(terms, count, 0, result)->value;
+  EvalFrame frame{terms, count, t_frames};
+  t_frames = &frame;
+  const double value = ProcessCondTerms(terms, count, 0, result)->value;
+  t_frames = frame.outer;
+  return value;
+}
+
+void CCondOutput::RepointTextsAfterCall(uint64_t epoch_before) {
+  // A user function may have changed or deleted variables whose texts the lines being evaluated
+  // on this thread point into.
+  const bool nodes_kept = CtVar::StructureEpoch() == epoch_before;
+  for (EvalFrame* f = t_frames; f; f = f->outer) {
+    for (unsigned long i = 0; i < f->count; ++i) {
+      OZK_COND_TERM& t = f->terms[i];
+      if (t.type != OP_TEXT || !t.variable) continue;
+      const bool still_text = nodes_kept && t.variable->GetStoredType() == OZK_TVAR_STRING;
+      t.text = still_text ? cond::NodeText(*t.variable).data() : nullptr;
+      if (!t.text) t.text = "";
+    }
+  }
 }
 
 double CCondOutput::EvalEquation(const char* text, CtVar* target, CtVar* local,

@@ -148,6 +148,7 @@ class CCondOutput {
   void NoteShadowVar(const std::string& name, CtVar* root);
   std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* ThreadCacheTable();
   char*& TokenPosition();
+  void RepointTextsAfterCall(uint64_t epoch_before);
   void RestoreTokenPosition(char* saved);
 
   CtVar* root_;

@@ -305,10 +305,13 @@ void CCondOutput::SetTerm(OZK_COND_TERM* term, CtVar& var, int read) {
   if (type == OZK_TVAR_DEST) type = var.GetType();
   if (type == OZK_TVAR_STRING) {
     term->type = OP_TEXT;
-    if (read) term->text = cond::NodeText(var).data();
+    term->text = read ? cond::NodeText(var).data() : nullptr;
     if (!term->text) term->text = "";
-  } else if (read) {
-    term->value = static_cast<double>(var);
+  } else {
+    // A variable that held text before must not keep pointing at its old buffer.
+    term->type = OP_NUMBER;
+    term->text = nullptr;
+    if (read) term->value = static_cast<double>(var);
   }
 }
 

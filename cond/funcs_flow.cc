@@ -70,7 +70,9 @@ bool CCondOutput::FlowFunction(OZK_COND_TERM* out, OZK_OP_TYPE code,
       if (code != FN_CALL && !args.empty()) StoreArgument(parameters["p1"], args[0]);
       if (code == FN_CALL2 && args.size() > 1) StoreArgument(parameters["p2"], args[1]);
       const std::string name(function->NameView());
+      const uint64_t epoch = CtVar::StructureEpoch();
       InvokeFunction(name.c_str(), &parameters, kUserFunctionBudgetMs);
+      RepointTextsAfterCall(epoch);
       CtVar* ret = parameters.Index("return", 0);
       if (!ret) return true;
       if (ret->GetType() == OZK_TVAR_STRING) {

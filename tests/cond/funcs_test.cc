@@ -130,6 +130,32 @@ TEST_F(CondTest, UserFunctionCallsGoThroughTheRunner) {
   XCondFunctionRunner::Set(nullptr);
 }
 
+TEST_F(CondTest, TextsSurviveAUserFunctionThatChangesThem) {
+  struct Runner : XCondFunctionRunner {
+    CtVar* app;
+    int InvokeFunction(const char* name, CtVar*, uint32_t) override {
+      if (std::string(name) == "Grow") {
+        (*app)["s"] = std::string(300, 'g').c_str();
+      } else {
+        app->Index("s", 0)->Release(0, 0, 1, 0);
+      }
+      return 1;
+    }
+    bool ExtendPeriodicBudget(uint32_t) override { return false; }
+  } runner;
+  runner.app = cond_.AppVar();
+  XCondFunctionRunner::Set(&runner);
+  (*cond_.EquationTree())["Grow"]["Proto"] = "()";
+  (*cond_.EquationTree())["Drop"]["Proto"] = "()";
+  Var("s") = "ab";
+  // The call returns the number 0, which the concatenation appends.
+  Eval("s + Grow()");
+  EXPECT_EQ(text_, std::string(300, 'g') + "0");
+  Eval("s + Drop()");
+  EXPECT_EQ(text_, "0");
+  XCondFunctionRunner::Set(nullptr);
+}
+
 TEST_F(CondTest, SortKeepsCompanionsAligned) {
   Var("A[0]") = 3.0;
   Var("A[1]") = 1.0;
