@@ -60,6 +60,62 @@ struct EvalFrame {
 };
 thread_local EvalFrame* t_frames = nullptr;
 
+// Where the steps of the evaluation running on this thread are recorded; null when not.
+struct TapeRecorder {
+  OZK_COND_TERM* base;
+  CondTapeStep steps[kCondMaxTerms];
+  int count;
+  bool overflow;
+};
+thread_local TapeRecorder* t_recorder = nullptr;
+
+void Record(const CondTapeStep& step) {
+  if (!t_recorder) return;
+  if (t_recorder->count >= kCondMaxTerms) {
+    t_recorder->overflow = true;
+    return;
+  }
+  t_recorder->steps[t_recorder->count++] = step;
+}
+
+int8_t TapeIndex(const OZK_COND_TERM* term) {
+  return static_cast<int8_t>(term - t_recorder->base);
+}
+
+// Every index of the steps lies within the line's terms.
+bool TapeFits(const CondTapeStep* steps, int n, unsigned long count) {
+  const auto in = [count](int8_t i) { return i >= 0 && static_cast<unsigned long>(i) < count; };
+  for (int i = 0; i < n; ++i) {
+    const CondTapeStep& s = steps[i];
+    if (s.kind == CondTapeStep::kOperator && !(in(s.left) && in(s.right))) return false;
+    if (s.kind == CondTapeStep::kNegateGroup && !in(s.left)) return false;
+    if (s.kind == CondTapeStep::kCall) {
+      if (!in(s.slot) || s.nargs < 0 || s.nargs > 4) return false;
+      for (int k = 0; k < s.nargs; ++k) {
+        if (s.args[k] != -1 && !in(s.args[k])) return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Writes a call's value into its slot.
+void StoreCallValue(OZK_COND_TERM& slot, const OZK_COND_TERM& out) {
+  slot.value = out.value;
+  slot.text = out.text;
+  slot.type = out.type;
+  slot.variable = out.variable;
+  slot.negate = 0;
+}
+
+void ClearArgs(OZK_COND_TERM (&args)[4]) {
+  for (auto& a : args) {
+    cond::SetNumber(&a, 0);
+    a.negate = 0;
+    a.name[0] = '\0';
+  }
+}
+
 }  // namespace
 
 double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
@@ -77,8 +133,19 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   OZK_CACHED_COND_TERMS* rec = table ? &(*table)[cond::CacheSlot(text)] : nullptr;
   const bool hit = rec && rec->length != 0 && std::strcmp(rec->source, text) == 0 &&
                    !(rec->pinned_nodes && rec->bound_epoch != epoch);
+  uint8_t rebind[kCondMaxTerms] = {};
+  CondTapeStep tape[kCondMaxTerms];
+  int tape_steps = -1;
+  int tape_result = 0;
+  OZK_CACHED_COND_TERMS* record_into = nullptr;
   if (hit) {
     count = rec->count;
+    // Copies: evaluating an index below may reuse this record for another line.
+    std::memcpy(rebind, rec->rebind, sizeof(rebind));
+    tape_steps = rec->tape_steps;
+    tape_result = rec->tape_result;
+    if (tape_steps > 0) std::memcpy(tape, rec->tape, sizeof(CondTapeStep) * tape_steps);
+    if (tape_steps < 0) record_into = rec;
     std::memcpy(line, rec->parsed, sizeof(line));
     std::memcpy(terms, rec->terms, sizeof(OZK_COND_TERM) * count);
     Relocate(terms, count, rec->working, line, sizeof(line));
@@ -89,10 +156,10 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
       for (unsigned long i = 0; i < count; ++i) {
         OZK_COND_TERM& t = terms[i];
         if (!t.variable || !IsValueTerm(t.type)) continue;
-        if (rec->rebind[i]) {
+        if (rebind[i]) {
           AddVar(t.name, &t, app_var_, local, 1);
         } else {
-          SetTerm(&t, *t.variable, 1);
+          BindLocked(&t, *t.variable, 1);
         }
         if (t.negate && t.type == OP_NUMBER) t.value = -t.value;
       }
@@ -117,6 +184,8 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
       std::memcpy(fresh->terms, terms, sizeof(OZK_COND_TERM) * count);
       Relocate(fresh->terms, count, line, fresh->working, sizeof(line));
       fresh->count = static_cast<uint32_t>(count);
+      fresh->tape_steps = -1;
+      record_into = fresh;
       fresh->bound_epoch = epoch;
       fresh->bound_local = local;
       fresh->pinned_nodes = 0;
@@ -143,9 +212,66 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   }
   EvalFrame frame{terms, count, t_frames};
   t_frames = &frame;
-  const double value = ProcessCondTerms(terms, count, 0, result)->value;
+  TapeRecorder* const outer_recorder = t_recorder;
+  t_recorder = nullptr;
+  double value;
+  if (tape_steps >= 0) {
+    value = ReplayTape(terms, tape, tape_steps, tape_result, result);
+  } else if (record_into) {
+    TapeRecorder recorder;
+    recorder.base = terms;
+    recorder.count = 0;
+    recorder.overflow = false;
+    t_recorder = &recorder;
+    const OZK_COND_TERM* v = ProcessCondTerms(terms, count, 0, result);
+    t_recorder = nullptr;
+    value = v->value;
+    // Nested evaluations may have given the record to another line meanwhile.
+    if (!recorder.overflow && TapeFits(recorder.steps, recorder.count, count) &&
+        std::strcmp(record_into->source, text) == 0 && record_into->count == count) {
+      std::memcpy(record_into->tape, recorder.steps, sizeof(CondTapeStep) * recorder.count);
+      record_into->tape_steps = recorder.count;
+      record_into->tape_result = static_cast<int32_t>(v - terms);
+    }
+  } else {
+    value = ProcessCondTerms(terms, count, 0, result)->value;
+  }
+  t_recorder = outer_recorder;
   t_frames = frame.outer;
   return value;
+}
+
+double CCondOutput::ReplayTape(OZK_COND_TERM* terms, const CondTapeStep* steps, int count,
+                               int value, OZK_EQ_RESULT* result) {
+  for (int i = 0; i < count; ++i) {
+    const CondTapeStep& s = steps[i];
+    switch (s.kind) {
+      case CondTapeStep::kOperator: {
+        const OZK_COND_TERM right = terms[s.right];
+        cond::ApplyOperator(&terms[s.left], s.code, right, result);
+        break;
+      }
+      case CondTapeStep::kNegateGroup:
+        if (terms[s.left].type == OP_NUMBER) terms[s.left].value = -terms[s.left].value;
+        break;
+      case CondTapeStep::kCall: {
+        OZK_COND_TERM args[4];
+        ClearArgs(args);
+        for (int k = 0; k < s.nargs; ++k) {
+          if (s.args[k] >= 0) args[k] = terms[s.args[k]];
+        }
+        OZK_COND_TERM out;
+        cond::SetNumber(&out, 0);
+        out.negate = 0;
+        CallFunction(&out, s.code, std::span<const OZK_COND_TERM>(args, s.nargs), result,
+                     s.function);
+        if (s.negate && out.type == OP_NUMBER) out.value = -out.value;
+        StoreCallValue(terms[s.slot], out);
+        break;
+      }
+    }
+  }
+  return terms[value].value;
 }
 
 void CCondOutput::RepointTextsAfterCall(uint64_t epoch_before) {
@@ -258,7 +384,15 @@ int CCondOutput::EvalGroup(OZK_COND_TERM* terms, int at, int n, OZK_EQ_RESULT* r
   int v = EvalRange(terms + at + 1, n - at - 1, result, &close, &close_type);
   if (v < 0) return -1;
   v += at + 1;
-  if (negate && terms[v].type == OP_NUMBER) terms[v].value = -terms[v].value;
+  if (negate) {
+    if (terms[v].type == OP_NUMBER) terms[v].value = -terms[v].value;
+    if (t_recorder) {
+      CondTapeStep step{};
+      step.kind = CondTapeStep::kNegateGroup;
+      step.left = TapeIndex(&terms[v]);
+      Record(step);
+    }
+  }
   return v;
 }
 
@@ -275,11 +409,8 @@ int CCondOutput::EvalCall(OZK_COND_TERM* terms, int at, int n, OZK_EQ_RESULT* re
   if (paren) terms[j].type = OP_SPENT;
 
   OZK_COND_TERM args[4];
-  for (auto& a : args) {
-    cond::SetNumber(&a, 0);
-    a.negate = 0;
-    a.name[0] = '\0';
-  }
+  ClearArgs(args);
+  int8_t arg_index[4] = {-1, -1, -1, -1};
   int slot = at;
   if (nargs == 0) {
     if (paren) {
@@ -297,6 +428,7 @@ int CCondOutput::EvalCall(OZK_COND_TERM* terms, int at, int n, OZK_EQ_RESULT* re
       if (v >= 0) {
         args[k] = terms[start + v];
         terms[start + v].type = OP_SPENT;
+        if (t_recorder) arg_index[k] = TapeIndex(&terms[start + v]);
       }
       if (close < 0 || close_type == OP_RPAREN) break;  // the call's argument list is over
       start += close + 1;
@@ -307,15 +439,25 @@ int CCondOutput::EvalCall(OZK_COND_TERM* terms, int at, int n, OZK_EQ_RESULT* re
   OZK_COND_TERM out;
   cond::SetNumber(&out, 0);
   out.negate = 0;
+  // A user function runs statements of its own: they are not steps of this line.
+  TapeRecorder* const recorder = t_recorder;
+  t_recorder = nullptr;
   CallFunction(&out, code, std::span<const OZK_COND_TERM>(args, nargs > 0 ? nargs : 0), result,
                function);
+  t_recorder = recorder;
   if (negate && out.type == OP_NUMBER) out.value = -out.value;
-  OZK_COND_TERM& s = terms[slot];
-  s.value = out.value;
-  s.text = out.text;
-  s.type = out.type;
-  s.variable = out.variable;
-  s.negate = 0;
+  StoreCallValue(terms[slot], out);
+  if (t_recorder) {
+    CondTapeStep step{};
+    step.kind = CondTapeStep::kCall;
+    step.code = code;
+    step.function = function;
+    step.negate = negate;
+    step.slot = TapeIndex(&terms[slot]);
+    step.nargs = static_cast<int8_t>(nargs > 0 ? nargs : 0);
+    std::memcpy(step.args, arg_index, sizeof(arg_index));
+    Record(step);
+  }
   return slot;
 }
 
@@ -337,5 +479,13 @@ OZK_COND_TERM* CCondOutput::PerformOp(OZK_COND_TERM* left, OZK_COND_TERM* op,
   const OZK_COND_TERM right = terms[r];
   terms[r].type = OP_SPENT;
   cond::ApplyOperator(left, code, right, result);
+  if (t_recorder) {
+    CondTapeStep step{};
+    step.kind = CondTapeStep::kOperator;
+    step.code = code;
+    step.left = TapeIndex(left);
+    step.right = TapeIndex(&terms[r]);
+    Record(step);
+  }
   return left;
 }

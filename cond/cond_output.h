@@ -28,6 +28,21 @@
 class CtVar;
 class CAppString;
 
+// One recorded step of evaluating a cached line. Which terms combine depends only on the term
+// codes, never on the values, so a line's steps can be replayed on freshly read values.
+struct CondTapeStep {
+  enum Kind : uint8_t { kOperator = 1, kCall = 2, kNegateGroup = 3 };
+  Kind kind;
+  int8_t left;   // operator: left operand; negated group: its value
+  int8_t right;  // operator: right operand
+  int8_t slot;   // call: where the value goes
+  int8_t args[4];
+  int8_t nargs;
+  uint8_t negate;
+  OZK_OP_TYPE code;
+  CtVar* function;
+};
+
 // One record of the term cache. Text pointers of the stored terms point into working.
 struct OZK_CACHED_COND_TERMS {
   uint32_t length;  // source length with terminator; 0 for an empty record
@@ -42,6 +57,10 @@ struct OZK_CACHED_COND_TERMS {
   CtVar* bound_local;
   uint32_t pinned_nodes;
   uint8_t rebind[kCondMaxTerms];  // the term's name holds a computed index
+  // The evaluation steps (tape_steps < 0: not recorded) and the term that holds the value.
+  int32_t tape_steps;
+  int32_t tape_result;
+  CondTapeStep tape[kCondMaxTerms];
 };
 
 constexpr int kCondCacheThreads = 6;
@@ -148,7 +167,13 @@ class CCondOutput {
   void NoteShadowVar(const std::string& name, CtVar* root);
   std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* ThreadCacheTable();
   char*& TokenPosition();
+  // SetTerm for callers that hold the tree lock.
+  void BindLocked(OZK_COND_TERM* term, CtVar& var, int read);
   void RepointTextsAfterCall(uint64_t epoch_before);
+  double Evaluate(OZK_COND_TERM* terms, unsigned long count, OZK_EQ_RESULT* result,
+                  OZK_CACHED_COND_TERMS* record, const char* text);
+  double ReplayTape(OZK_COND_TERM* terms, const CondTapeStep* steps, int count, int value,
+                    OZK_EQ_RESULT* result);
   void RestoreTokenPosition(char* saved);
 
   CtVar* root_;

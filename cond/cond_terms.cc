@@ -299,6 +299,11 @@ void CCondOutput::AddVar(const char* name, OZK_COND_TERM* term, CtVar* root, CtV
 }
 
 void CCondOutput::SetTerm(OZK_COND_TERM* term, CtVar& var, int read) {
+  CtVarLock lock;
+  BindLocked(term, var, read);
+}
+
+void CCondOutput::BindLocked(OZK_COND_TERM* term, CtVar& var, int read) {
   term->variable = &var;
   // The stored type is enough except for destination registers; it spares a lock per variable.
   uint32_t type = var.GetStoredType();
@@ -311,7 +316,11 @@ void CCondOutput::SetTerm(OZK_COND_TERM* term, CtVar& var, int read) {
     // A variable that held text before must not keep pointing at its old buffer.
     term->type = OP_NUMBER;
     term->text = nullptr;
-    if (read) term->value = static_cast<double>(var);
+    if (read) {
+      // Only mirrored and register-attached nodes need the full read.
+      term->value =
+          (type == OZK_TVAR_DEST || var.GetRpc()) ? static_cast<double>(var) : var.StoredNumber();
+    }
   }
 }
 

@@ -117,6 +117,9 @@ class CtVar : public COzkObject {
 
   uint32_t GetType();
   uint32_t GetStoredType() const { return type_; }
+  // The number as held here, without locking or asking the server: for callers that hold the
+  // tree lock and have checked that the node has no remote link (GetRpc) and is no register.
+  double StoredNumber() const { return number_; }
   bool IsNumber() const;
   std::string GetValueStr();
 

@@ -16,6 +16,16 @@ class CondTest : public ::testing::Test {
 
   CtVar& Var(const char* path) { return (*cond_.AppVar())[path]; }
 
+  // Evaluates line twice (parsed, then from the cache) and expects the same outcome.
+  double EvalTwice(const std::string& line) {
+    const double first = Eval(line);
+    const std::string first_text = text_;
+    const double second = Eval(line);
+    EXPECT_TRUE(first == second || (first != first && second != second)) << line;
+    EXPECT_EQ(first_text, text_) << line;
+    return second;
+  }
+
   // Evaluates line with a fresh result record; the produced text lands in text_.
   double Eval(const std::string& line) {
     OZK_EQ_RESULT r;
