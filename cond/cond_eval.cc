@@ -126,12 +126,16 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   char line[kCondMaxCachedLine + 1];
   std::string long_line;
   unsigned long count = 0;
-  const size_t len = std::strlen(text);
+  // One pass gives the length and the cache slot (the byte sum) of the line.
+  unsigned sum = 0;
+  const char* end = text;
+  for (; *end; ++end) sum += static_cast<unsigned char>(*end);
+  const size_t len = static_cast<size_t>(end - text);
   const uint64_t epoch = CtVar::StructureEpoch();
 
   auto* table = len <= static_cast<size_t>(kCondMaxCachedLine) ? ThreadCacheTable() : nullptr;
-  OZK_CACHED_COND_TERMS* rec = table ? &(*table)[cond::CacheSlot(text)] : nullptr;
-  const bool hit = rec && rec->length != 0 && std::strcmp(rec->source, text) == 0 &&
+  OZK_CACHED_COND_TERMS* rec = table ? &(*table)[sum % kCondCacheSlots] : nullptr;
+  const bool hit = rec && rec->length == len + 1 && std::memcmp(rec->source, text, len) == 0 &&
                    !(rec->pinned_nodes && rec->bound_epoch != epoch);
   uint8_t rebind[kCondMaxTerms] = {};
   CondTapeStep tape[kCondMaxTerms];
