@@ -25,6 +25,9 @@ TEST_F(AppStringTest, ExpandsReferences) {
   app["Name"] = "cam";
   app["Total"] = 12.345;
   app["Branch.Leaf"] = 1.0;
+  app["Empty"] = static_cast<const char*>(nullptr);  // a text variable without text
+  const uint8_t blob[] = {'a', 'b', 0, 'c'};
+  app["Blob"].SetData(blob, sizeof blob);
   struct Param : XCondParams {
     double GetParam(const char* name, int) override { return std::string(name) == "Gain" ? 4 : 0; }
   } param;
@@ -50,6 +53,8 @@ TEST_F(AppStringTest, ExpandsReferences) {
       {L"keep [Half", L"keep [Half"},
       {L"[Half] and [Three", L"2.500000 and [Three"},
       {L"no refs", L"no refs"},
+      {L"[Empty]", L"[Empty]"},
+      {L"<[Blob]>", L"<ab>"},
   };
   for (const auto& c : cases) EXPECT_EQ(Expand(c.tmpl), c.expected) << c.tmpl;
   XCondParams::Set(nullptr);

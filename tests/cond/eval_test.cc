@@ -21,6 +21,8 @@ TEST_F(CondTest, ArithmeticPrecedenceAndSigns) {
       {"- 3", -3},       {"2 * - 3", -6},     {"-(2+3)", -5},  {"-sqrt(16)", -4},
       {"1 // 2 + 3", 1}, {"1//c + 5", 6},     {"(1", 1},       {"1)", 1},
       {"+", 0},          {"2 +", 2},          {"* 3", 3},      {"()", 0},
+      {".5 * 4", 2},     {"1.5e3", 1500},     {"'\xE9'", -23}, {"007", 7},
+      {"Tbl[2+1]", 0},  // an index that starts with a digit is kept as written
   };
   for (const auto& c : cases) {
     EXPECT_DOUBLE_EQ(EvalTwice(c.line), c.value) << c.line;

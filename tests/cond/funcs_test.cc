@@ -231,4 +231,19 @@ TEST_F(CondTest, PrintSpoolsTheQueue) {
   unsetenv("VEL_PRINT_SPOOL");
 }
 
+TEST_F(CondTest, PrintCommandReceivesTheDocument) {
+  const auto out = std::filesystem::temp_directory_path() /
+                   ("vel_print_cmd_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+  std::filesystem::remove(out);
+  const std::string command = "cat > '" + out.string() + "'";
+  setenv("VEL_PRINT_COMMAND", command.c_str(), 1);
+  Eval("print(\"a\\x41\\tb\", 1)");
+  unsetenv("VEL_PRINT_COMMAND");
+  std::ifstream in(out, std::ios::binary);
+  std::stringstream body;
+  body << in.rdbuf();
+  EXPECT_EQ(body.str(), "aA\tb");
+  std::filesystem::remove(out);
+}
+
 }  // namespace
