@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "cond/cond_output.h"
 #include "cond/cond_types.h"
 
 class CtVar;
@@ -36,7 +37,7 @@ inline bool LogicalTruth(double v) {
 inline int CacheSlot(const char* text) {
   unsigned sum = 0;
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) sum += *p;
-  return static_cast<int>(sum % 256);
+  return static_cast<int>(sum % kCondCacheSlots);
 }
 
 inline const char* TermText(const OZK_COND_TERM& t) {

@@ -15,6 +15,7 @@ void CCondOutput::SetShadowVarEnable(int on) {
 }
 
 std::vector<std::string> CCondOutput::ShadowVars() const {
+  std::lock_guard<std::mutex> guard(shadow_mutex_);
   std::vector<std::string> names;
   for (const auto& entry : shadow_vars_) names.push_back(entry.second);
   return names;

@@ -170,8 +170,6 @@ class CCondOutput {
   // SetTerm for callers that hold the tree lock.
   void BindLocked(OZK_COND_TERM* term, CtVar& var, int read);
   void RepointTextsAfterCall(uint64_t epoch_before);
-  double Evaluate(OZK_COND_TERM* terms, unsigned long count, OZK_EQ_RESULT* result,
-                  OZK_CACHED_COND_TERMS* record, const char* text);
   double ReplayTape(OZK_COND_TERM* terms, const CondTapeStep* steps, int count, int value,
                     OZK_EQ_RESULT* result);
   void RestoreTokenPosition(char* saved);
@@ -183,13 +181,13 @@ class CCondOutput {
   std::unique_ptr<CAppString> own_strings_;
   const uint64_t serial_;
 
-  std::recursive_mutex cache_mutex_;
+  // The cache tables and their thread assignment are guarded by the tree lock.
   std::array<std::thread::id, kCondCacheThreads> cache_threads_{};
   std::array<std::unique_ptr<std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>>, kCondCacheThreads>
       cache_tables_;
 
   std::atomic<bool> shadow_enabled_{false};
-  std::mutex shadow_mutex_;
+  mutable std::mutex shadow_mutex_;
   std::vector<std::pair<uint32_t, std::string>> shadow_vars_;
 
   std::string print_queue_;
