@@ -57,6 +57,7 @@ OZK_CACHED_COND_TERMS* CCondOutput::AddCondTermCacheEntry(const char* text) {
   if (!rec) return nullptr;
   std::memset(rec, 0, sizeof(*rec));
   rec->length = static_cast<uint32_t>(len + 1);
+  rec->tape_steps = -1;  // no evaluation recorded yet
   std::memcpy(rec->source, text, len + 1);
   std::memcpy(rec->working, text, len + 1);
   return rec;

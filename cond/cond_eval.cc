@@ -188,7 +188,6 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
       std::memcpy(fresh->terms, terms, sizeof(OZK_COND_TERM) * count);
       Relocate(fresh->terms, count, line, fresh->working, sizeof(line));
       fresh->count = static_cast<uint32_t>(count);
-      fresh->tape_steps = -1;
       record_into = fresh;
       fresh->bound_epoch = epoch;
       fresh->bound_local = local;
