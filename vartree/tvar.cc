@@ -16,6 +16,7 @@ OZK_IMPLEMENT_RUNTIME_CLASS(CtVar, COzkObject)
 namespace {
 
 std::atomic<int64_t> g_live_nodes{0};
+std::atomic<uint64_t> g_structure_epoch{0};
 
 bool StartsWithDigit(std::string_view s) {
   return !s.empty() && s[0] >= '0' && s[0] <= '9';
@@ -90,6 +91,11 @@ CtVar::~CtVar() {
   while (first_child_) delete first_child_;  // each child unlinks itself
   if (parent_) parent_->UnlinkChild(this);
   --g_live_nodes;
+  g_structure_epoch.fetch_add(1, std::memory_order_relaxed);
+}
+
+uint64_t CtVar::StructureEpoch() {
+  return g_structure_epoch.load(std::memory_order_relaxed);
 }
 
 int64_t CtVar::LiveCount() {
@@ -731,6 +737,7 @@ int CtVar::Rename(const char* new_name) {
   const std::string old_full = remote_ ? GetVarFullName(1) : std::string();
   if (parent_ && parent_->index_) parent_->index_->Removed(this);
   SetNameStorage(new_name);
+  g_structure_epoch.fetch_add(1, std::memory_order_relaxed);
   if (parent_ && parent_->index_) parent_->index_->Added(this);
   if (remote_) return remote_->Rename(old_full, new_name);
   return 1;

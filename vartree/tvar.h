@@ -94,6 +94,9 @@ class CtVar : public COzkObject {
 
   // Live nodes in the process.
   static int64_t LiveCount();
+  // Grows whenever a node is deleted or renamed: a node pointer obtained by name is still the
+  // node that name resolves to while the epoch is unchanged (creating nodes does not move names).
+  static uint64_t StructureEpoch();
 
   // ---- Values ----
   CtVar& operator=(double value);
@@ -114,6 +117,9 @@ class CtVar : public COzkObject {
 
   uint32_t GetType();
   uint32_t GetStoredType() const { return type_; }
+  // The number as held here, without locking or asking the server: for callers that hold the
+  // tree lock and have checked that the node has no remote link (GetRpc) and is no register.
+  double StoredNumber() const { return number_; }
   bool IsNumber() const;
   std::string GetValueStr();
 

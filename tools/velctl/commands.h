@@ -13,6 +13,10 @@ struct CommandError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A command that has printed its own result and only wants a non-zero exit.
+struct CommandFailed {};
+
 void AddTreeCommands(CLI::App& app);
+void AddEvalCommands(CLI::App& app);
 
 }  // namespace velctl

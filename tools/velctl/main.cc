@@ -7,6 +7,7 @@ int main(int argc, char** argv) {
   CLI::App app{"velctl: drive a machine-vision appliance from the command line"};
   app.require_subcommand(1);
   velctl::AddTreeCommands(app);
+  velctl::AddEvalCommands(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
   } catch (const velctl::CommandError& e) {
     std::cerr << "velctl: " << e.what() << '\n';
     return 1;
+  } catch (const velctl::CommandFailed&) {
+    return 1;  // the command has said why
   }
   return 0;
 }

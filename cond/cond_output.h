@@ -1,0 +1,199 @@
+// CCondOutput: parser and evaluator of the expression language.
+//
+// A line is tokenized in place into at most 60 terms (MakeCondTerms); variable references bind
+// to nodes below "AppVar" (path walking creates missing ones) or, first, to the running user
+// function's local node. EvalCondition evaluates a line through a per-thread term cache (six
+// threads get a table of 256 records; others parse every time) and re-binds the cached
+// variables on every evaluation, so a re-created variable or a computed index is always current.
+// Evaluation never fails: bad input yields 0 or is ignored; EquationSyntaxCheck reports the
+// faults of a line as fixed messages for an editor.
+//
+// The statement loop, conditions and events build on this class; services outside the subsystem
+// (device parameters, register transfers, user-function runs, the printer) are reached through
+// cond/cond_seams.h.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cond/cond_types.h"
+
+class CtVar;
+class CAppString;
+
+// One recorded step of evaluating a cached line. Which terms combine depends only on the term
+// codes, never on the values, so a line's steps can be replayed on freshly read values.
+struct CondTapeStep {
+  enum Kind : uint8_t { kOperator = 1, kCall = 2, kNegateGroup = 3 };
+  Kind kind;
+  int8_t left;   // operator: left operand; negated group: its value
+  int8_t right;  // operator: right operand
+  int8_t slot;   // call: where the value goes
+  int8_t args[4];
+  int8_t nargs;
+  uint8_t negate;
+  OZK_OP_TYPE code;
+  CtVar* function;
+};
+
+// One record of the term cache. Text pointers of the stored terms point into working.
+struct OZK_CACHED_COND_TERMS {
+  uint32_t length;  // source length with terminator; 0 for an empty record
+  char source[100];
+  char parsed[100];
+  char working[100];
+  uint32_t count;
+  OZK_COND_TERM terms[kCondMaxTerms];
+  // Binding state: the tree's structure epoch and local node the variables were bound under, and
+  // whether a term holds a node it cannot find again by name (a user function, a long name).
+  uint64_t bound_epoch;
+  CtVar* bound_local;
+  uint32_t pinned_nodes;
+  uint8_t rebind[kCondMaxTerms];  // the term's name holds a computed index
+  // The evaluation steps (tape_steps < 0: not recorded) and the term that holds the value.
+  int32_t tape_steps;
+  int32_t tape_result;
+  CondTapeStep tape[kCondMaxTerms];
+};
+
+constexpr int kCondCacheThreads = 6;
+constexpr int kCondCacheSlots = 256;
+constexpr int kCondMaxCachedLine = 99;
+constexpr int kShadowVarCapacity = 100;
+constexpr size_t kPrintQueueLimit = 20000;  // queue size with terminator never reaches this
+constexpr size_t kPrintFlushThreshold = 19900;
+
+class CCondOutput {
+ public:
+  // root: the tree whose "AppVar" and "EquationTree" (created when missing) hold the variables
+  // and user functions. strings formats templates for "string"; null: an own set over root.
+  explicit CCondOutput(CtVar* root, CAppString* strings = nullptr);
+  virtual ~CCondOutput();  // a pending print queue is printed
+
+  CCondOutput(const CCondOutput&) = delete;
+  CCondOutput& operator=(const CCondOutput&) = delete;
+
+  CtVar* AppVar() const { return app_var_; }
+  CtVar* EquationTree() const { return equation_tree_; }
+
+  // ---- Parsing ----
+  unsigned long MakeCondTerms(char* text, OZK_COND_TERM* terms, CtVar* root, CtVar* local,
+                              int read);
+  char* AddTerm(char* token, OZK_COND_TERM* terms, int index, CtVar* root, CtVar* local, int read);
+  int AddFuncTerm(const char* name, OZK_COND_TERM* term);
+  void AddVar(const char* name, OZK_COND_TERM* term, CtVar* root, CtVar* local, int read);
+  void SetTerm(OZK_COND_TERM* term, CtVar& var, int read);
+  void ReadEqVars(OZK_COND_TERM* terms, unsigned long count, CtVar* root, CtVar* local);
+  // strtok with a position kept per object and per thread.
+  char* strtok(char* text, const char* delimiters);
+
+  // ---- Term cache ----
+  // Count of the cached terms copied to terms, -1 when text is not cached. A null terms clears
+  // the record instead.
+  int GetCondTermsFromCache(const char* text, OZK_COND_TERM* terms);
+  OZK_CACHED_COND_TERMS* AddCondTermCacheEntry(const char* text);
+  OZK_CACHED_COND_TERMS* LookupCondCacheEntry(int slot);
+  void ClearFunctionCache();
+
+  // ---- Checking and splitting ----
+  std::wstring EquationSyntaxCheck(const char* text);
+  int SyntaxCheckTokenOrder(OZK_COND_TERM* terms, unsigned long count, std::wstring& messages);
+  OZK_COND_TERM* SyntaxCheckCondTerms(OZK_COND_TERM* terms, unsigned long count, int consume,
+                                      std::wstring& messages);
+  static int EquationValidChars(const char* text, wchar_t* bad);
+  static int LeftValueOK(const char* text, wchar_t* bad);
+  // Splits "[if (condition)] [target =] expression"; 0 for an empty line or a target of 60
+  // characters or more.
+  static int GetEquationParts(const char* line, std::string* target, std::string* expression,
+                              std::string* condition);
+  void SetShadowVarEnable(int on);
+  void PruneShadowVars();
+  std::vector<std::string> ShadowVars() const;
+
+  // ---- Evaluation ----
+  double EvalCondition(const char* text, OZK_EQ_RESULT* result);
+  double EvalEquation(const char* text, CtVar* target, CtVar* local, OZK_NEXT_OP_TYPE* next);
+  OZK_COND_TERM* ProcessCondTerms(OZK_COND_TERM* terms, unsigned long count, int consume,
+                                  OZK_EQ_RESULT* result);
+  OZK_COND_TERM* PerformOp(OZK_COND_TERM* left, OZK_COND_TERM* op, unsigned long remaining,
+                           OZK_EQ_RESULT* result);
+
+  OZK_COND_TERM* InvokeZnaryFunc(OZK_COND_TERM* term, OZK_OP_TYPE code, OZK_EQ_RESULT* result,
+                                 CtVar* function);
+  OZK_COND_TERM* InvokeUnaryFunc(OZK_COND_TERM* term, OZK_OP_TYPE code, const OZK_COND_TERM& a,
+                                 OZK_EQ_RESULT* result, CtVar* function);
+  OZK_COND_TERM* InvokeBinaryFunc(OZK_COND_TERM* term, OZK_OP_TYPE code, const OZK_COND_TERM& a,
+                                  const OZK_COND_TERM& b, OZK_EQ_RESULT* result, CtVar* function);
+  OZK_COND_TERM* InvokeTrinaryFunc(OZK_COND_TERM* term, OZK_OP_TYPE code, const OZK_COND_TERM& a,
+                                   const OZK_COND_TERM& b, const OZK_COND_TERM& c,
+                                   OZK_EQ_RESULT* result);
+  OZK_COND_TERM* InvokeQuadnaryFunc(OZK_COND_TERM* term, OZK_OP_TYPE code,
+                                    std::span<const OZK_COND_TERM, 4> args, OZK_EQ_RESULT* result);
+
+  double VarSort(CtVar& array, int ascending, CtVar* companions);
+  double VarCopy(const OZK_COND_TERM* source, const OZK_COND_TERM* destination, int count);
+  void AddPrintQueueStr(const char* text);
+  // Decodes the queue's escapes, prints it and discards it.
+  void FlushPrintQueue();
+  size_t PrintQueueSize() const { return print_queue_.size(); }
+  // Runs a user function through the installed statement loop; 1 when it ran.
+  int InvokeFunction(const char* name, CtVar* parameters, unsigned long timeout_ms);
+
+ private:
+  int EvalRange(OZK_COND_TERM* terms, int count, OZK_EQ_RESULT* result, int* close,
+                OZK_OP_TYPE* close_type);
+  int EvalCall(OZK_COND_TERM* terms, int at, int count, OZK_EQ_RESULT* result);
+  int EvalGroup(OZK_COND_TERM* terms, int at, int count, OZK_EQ_RESULT* result);
+  void CallFunction(OZK_COND_TERM* out, OZK_OP_TYPE code, std::span<const OZK_COND_TERM> args,
+                    OZK_EQ_RESULT* result, CtVar* function);
+  bool MathFunction(OZK_COND_TERM* out, OZK_OP_TYPE code, std::span<const OZK_COND_TERM> args,
+                    OZK_EQ_RESULT* result);
+  bool TextFunction(OZK_COND_TERM* out, OZK_OP_TYPE code, std::span<const OZK_COND_TERM> args,
+                    OZK_EQ_RESULT* result);
+  bool FlowFunction(OZK_COND_TERM* out, OZK_OP_TYPE code, std::span<const OZK_COND_TERM> args,
+                    OZK_EQ_RESULT* result, CtVar* function);
+  bool VarFunction(OZK_COND_TERM* out, OZK_OP_TYPE code, std::span<const OZK_COND_TERM> args);
+
+  char* ReadLiteral(char* start);
+  char* ReadBracketedName(char* start, std::string* name);
+  std::string ResolveIndexes(const char* name);
+  void NoteShadowVar(const std::string& name, CtVar* root);
+  std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* ThreadCacheTable();
+  char*& TokenPosition();
+  // SetTerm for callers that hold the tree lock.
+  void BindLocked(OZK_COND_TERM* term, CtVar& var, int read);
+  void RepointTextsAfterCall(uint64_t epoch_before);
+  double ReplayTape(OZK_COND_TERM* terms, const CondTapeStep* steps, int count, int value,
+                    OZK_EQ_RESULT* result);
+  void RestoreTokenPosition(char* saved);
+
+  CtVar* root_;
+  CtVar* app_var_;
+  CtVar* equation_tree_;
+  CAppString* strings_;
+  std::unique_ptr<CAppString> own_strings_;
+  const uint64_t serial_;
+
+  // The cache tables and their thread assignment are guarded by the tree lock.
+  std::array<std::thread::id, kCondCacheThreads> cache_threads_{};
+  std::array<std::unique_ptr<std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>>, kCondCacheThreads>
+      cache_tables_;
+
+  std::atomic<bool> shadow_enabled_{false};
+  mutable std::mutex shadow_mutex_;
+  std::vector<std::pair<uint32_t, std::string>> shadow_vars_;
+
+  std::string print_queue_;
+  bool print_queue_exists_ = false;
+};
+
+// fullName without a trailing ".Result"; for "Camera N.x" names out is "x" and the result is the
+// zero-based camera number N - 1, else 0.
+int GetVarSimpleName(const char* full_name, std::string* out);

@@ -1,0 +1,108 @@
+// Functions of numbers: mathematics, conversions and bits.
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "cond/cond_internal.h"
+#include "cond/cond_output.h"
+#include "cond/op_table.h"
+#include "platform/clock.h"
+
+namespace {
+
+// The leading decimal number of a text (blanks skipped, optional sign); 0 when there is none.
+double LeadingNumber(const char* s, bool fractional) {
+  while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\r' || *s == '\f' || *s == '\v') ++s;
+  bool negative = false;
+  if (*s == '+' || *s == '-') negative = *s++ == '-';
+  double v = 0;
+  if (fractional) {
+    const char* end = s;
+    while ((*end >= '0' && *end <= '9') || *end == '.' || *end == 'e' || *end == 'E' ||
+           ((*end == '+' || *end == '-') && (end[-1] == 'e' || end[-1] == 'E'))) {
+      ++end;
+    }
+    if (std::from_chars(s, end, v, std::chars_format::general).ec != std::errc()) v = 0;
+  } else {
+    for (; *s >= '0' && *s <= '9'; ++s) v = v * 10 + (*s - '0');
+  }
+  return negative ? -v : v;
+}
+
+int BitIndex(double n) {
+  return static_cast<int>(((cond::ToInt64(n) % 64) + 64) % 64);
+}
+
+}  // namespace
+
+bool CCondOutput::MathFunction(OZK_COND_TERM* out, OZK_OP_TYPE code,
+                               std::span<const OZK_COND_TERM> args, OZK_EQ_RESULT* result) {
+  const double x = args.size() > 0 ? args[0].value : 0;
+  const double y = args.size() > 1 ? args[1].value : 0;
+  const bool x_text = args.size() > 0 && args[0].type == OP_TEXT;
+  double v = 0;
+  switch (code) {
+    case FN_SIN:
+      v = std::sin(x);
+      break;
+    case FN_COS:
+      v = std::cos(x);
+      break;
+    case FN_TAN:
+      v = std::tan(x);
+      break;
+    case FN_ASIN:
+      v = std::asin(x);
+      break;
+    case FN_ACOS:
+      v = std::acos(x);
+      break;
+    case FN_ATAN:
+      v = std::atan(x);
+      break;
+    case FN_EXP:
+      v = std::exp(x);
+      break;
+    case FN_LOGN:
+      v = std::log(x);
+      break;
+    case FN_SQRT:
+      v = std::sqrt(x);
+      break;
+    case FN_INT:
+      v = x_text ? LeadingNumber(cond::TermText(args[0]), false) : std::trunc(x);
+      // An assignment of int(...) always stores a number.
+      if (result) result->text[0] = '\0';
+      break;
+    case FN_FLOAT:
+      v = x_text ? LeadingNumber(cond::TermText(args[0]), true) : x;
+      break;
+    case FN_POW:
+      v = std::pow(x, y);
+      break;
+    case FN_ATAN2:
+      v = std::atan2(x, y);
+      break;
+    case FN_SETBIT:
+      v = static_cast<double>(static_cast<int64_t>(static_cast<uint64_t>(cond::ToInt64(x)) |
+                                                   (uint64_t{1} << BitIndex(y))));
+      break;
+    case FN_CLEARBIT:
+      v = static_cast<double>(static_cast<int64_t>(static_cast<uint64_t>(cond::ToInt64(x)) &
+                                                   ~(uint64_t{1} << BitIndex(y))));
+      break;
+    case FN_GETBIT:
+      v = static_cast<double>((static_cast<uint64_t>(cond::ToInt64(x)) >> BitIndex(y)) & 1);
+      break;
+    case FN_TIMEMILLISEC:
+      v = port::TickCountMs();
+      break;
+    case FN_LOGSTART:
+      v = 0;
+      break;
+    default:
+      return false;
+  }
+  cond::SetNumber(out, v);
+  return true;
+}
