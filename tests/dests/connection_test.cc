@@ -219,12 +219,12 @@ TEST(RegistryTest, UnregisteredRolesCreateAndNameNothing) {
 
 TEST(RegistryTest, TheNewestRecordForARoleWins) {
   static f_appd older, newer;
-  OzkAddAppDestClass(CreateScripted, ScriptedName, DetectAbsent, 17, &older);
-  EXPECT_EQ(OzkDetectDevice(17), 0);
-  OzkAddAppDestClass(CreateScripted, ScriptedName, DetectPresent, 17, &newer);
-  EXPECT_EQ(OzkDetectDevice(17), 1);
-  EXPECT_EQ(OzkGetConnName(17, nullptr), L"scripted17");
-  CConnection* c = OzkCreateAppDest(17);
+  OzkAddAppDestClass(CreateScripted, ScriptedName, DetectAbsent, 16, &older);
+  EXPECT_EQ(OzkDetectDevice(16), 0);
+  OzkAddAppDestClass(CreateScripted, ScriptedName, DetectPresent, 16, &newer);
+  EXPECT_EQ(OzkDetectDevice(16), 1);
+  EXPECT_EQ(OzkGetConnName(16, nullptr), L"scripted16");
+  CConnection* c = OzkCreateAppDest(16);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->RefCount(), 1u);
   c->Release();
