@@ -154,6 +154,17 @@ class CAppDests : public XTVarDests {
   std::timed_mutex& SerialMutex(int which) { return serial_mu_[which ? 1 : 0]; }
   bool SerialSettingsChanged() const { return serial_changed_; }
 
+  // Whether the server engine runs in this process (socket servers listen, clients connect).
+  bool HasServerEngine() const { return server_engine_; }
+  void SetServerEngine(bool in_process) { server_engine_ = in_process; }
+
+  // A text for the peer of the 5020 server: marked when it could not go out for want of a peer,
+  // then sent first to the next peer. Cleared at the start of every condition pass.
+  void SetPendingText(std::string text);
+  void MarkPendingText();
+  // The marked text, unmarking it; false when none is marked.
+  bool TakePendingText(std::string* text);
+
   const std::string& DefaultPortName() const { return default_port_name_; }
   CtVar* DestsNode() const { return dests_; }
 
@@ -186,5 +197,9 @@ class CAppDests : public XTVarDests {
   std::vector<CConnection*> recycle_;
   CConnections conns_;
   bool serial_changed_ = false;
+  bool server_engine_ = false;
+  std::mutex pending_mu_;
+  std::string pending_text_;
+  bool pending_mark_ = false;
   CtVar* gpio_vars_[2] = {nullptr, nullptr};
 };

@@ -124,6 +124,25 @@ std::string CAppDests::RecvQueuedMessage(const char* name, int maximum, char ter
   return conn ? conn->RecvQueuedMessage(dest, maximum, terminator) : std::string();
 }
 
+void CAppDests::SetPendingText(std::string text) {
+  std::lock_guard<std::mutex> guard(pending_mu_);
+  pending_text_ = std::move(text);
+  pending_mark_ = false;
+}
+
+void CAppDests::MarkPendingText() {
+  std::lock_guard<std::mutex> guard(pending_mu_);
+  pending_mark_ = !pending_text_.empty();
+}
+
+bool CAppDests::TakePendingText(std::string* text) {
+  std::lock_guard<std::mutex> guard(pending_mu_);
+  if (!pending_mark_) return false;
+  pending_mark_ = false;
+  *text = pending_text_;
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Attached variables
 
