@@ -284,23 +284,9 @@ void CAppDests::Close(int all, int disconnect) {
   for (CtVar* d = GetNextDest(nullptr); d; d = GetNextDest(d)) {
     if (all || std::find(sys_.begin(), sys_.end(), d) == sys_.end()) doomed.push_back(d);
   }
-  for (CtVar* d : doomed) {
-    const int index = SlotIndex(d);
-    // Whatever references remain are dropped with the destination itself.
-    for (int id = 0; id < kNumSysDests; ++id) {
-      if (sys_[id] == d) ReleaseSysDest(id);
-    }
-    if (disconnect) {
-      DisConnect(index);
-    } else {
-      MoveConnToRecycle(index);
-    }
-    d->Release(d->GetRefCount() + 1, 0, 1);
-  }
-  for (CtVar*& var : gpio_vars_) {
-    if (var) var->Release(1, 0, 0);
-    var = nullptr;
-  }
+  for (CtVar* d : doomed) DeleteDest(d, 0, disconnect);
+  for (CtVar* var : held_vars_) var->Release(1, 0, 0);
+  held_vars_.clear();
   if (all && disconnect) CloseRecycles();
 }
 
@@ -398,13 +384,7 @@ int CAppDests::Open() {
 
   AddDetectedDevices();
 
-  if (CtVar* tcp = sys_[SYS_DEST_SOCK_5024]) {
-    CtVar* var = root_->Index("AppVar.TcpP5024", 1);
-    if (var && var != root_) {
-      var->AttachToDestination(std::string(tcp->NameView()).c_str(), 0, 0);
-      var->AddRef();
-    }
-  }
+  if (CtVar* tcp = sys_[SYS_DEST_SOCK_5024]) AttachHeldVar("AppVar.TcpP5024", tcp);
 
   if (CtVar* app_var = root_->GetChild("AppVar"); app_var && app_var != root_) {
     app_var->ReAttachVar(1);

@@ -186,6 +186,7 @@ class CAppDests : public XTVarDests {
   bool AnyRole(std::initializer_list<uint32_t> roles);
   void ClassifyOpened(CtVar* dest, int index);
   void ReleaseSysDest(int id);
+  CtVar* AttachHeldVar(const char* path, CtVar* dest);
 
   CtVar* root_;
   CtVar* dests_;
@@ -201,5 +202,5 @@ class CAppDests : public XTVarDests {
   std::mutex pending_mu_;
   std::string pending_text_;
   bool pending_mark_ = false;
-  CtVar* gpio_vars_[2] = {nullptr, nullptr};
+  std::vector<CtVar*> held_vars_;  // variables the manager attached and holds a reference to
 };

@@ -1,5 +1,6 @@
 #include "dests/app_dests.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -221,20 +222,25 @@ bool CAppDests::GetAttachedVarName(CtVar* dest, std::string* name, CtVar*& itera
   return true;
 }
 
+CtVar* CAppDests::AttachHeldVar(const char* path, CtVar* dest) {
+  CtVar* var = root_->Index(path, 1);
+  if (!var || var == root_) return nullptr;
+  var->AttachToDestination(std::string(dest->NameView()).c_str(), 0, 0);
+  if (std::find(held_vars_.begin(), held_vars_.end(), var) == held_vars_.end()) {
+    var->AddRef();
+    held_vars_.push_back(var);
+  }
+  return var;
+}
+
 int CAppDests::SetGPIVariables(int attach) {
   CtVarLock lock;
-  const char* paths[2] = {"AppVar.Global.GPI", "AppVar.Global.GPO"};
-  // Discrete outputs exist only on appliance types that have them; without an application
-  // client to ask, only the inputs are attached.
-  for (int i = 0; i < 1; ++i) {
-    CtVar* dest = sys_[i == 0 ? SYS_DEST_GPI : SYS_DEST_GPO];
-    if (!attach || !dest || gpio_vars_[i]) continue;
-    CtVar* var = root_->Index(paths[i], 1);
-    if (!var || var == root_) continue;
-    var->AttachToDestination(std::string(dest->NameView()).c_str(), 0, 0);
-    var->AddRef();
-    var->SetOptions(TVAR_OPT_SYSTEM);
-    gpio_vars_[i] = var;
+  // The discrete outputs ("AppVar.Global.GPO") exist only on appliance types that report them,
+  // which only an application client can tell; without one, only the inputs are attached.
+  if (attach && sys_[SYS_DEST_GPI]) {
+    if (CtVar* gpi = AttachHeldVar("AppVar.Global.GPI", sys_[SYS_DEST_GPI])) {
+      gpi->SetOptions(TVAR_OPT_SYSTEM);
+    }
   }
   return 1;
 }
