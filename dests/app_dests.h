@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -134,6 +135,20 @@ class CAppDests : public XTVarDests {
   static std::string DecodeAttachKey(const std::string& key);
   int SetGPIVariables(int attach);
 
+  // ---- Result lines ----
+  // Columns are the nodes under "AppVar" marked TVAR_OPT_RESULT_VAR, and "AppVar.Result"; a
+  // column whose bit (in walk order, from bit 0) is set in the mask is left out.
+  static constexpr uint32_t kLineOnChange = 0x1;   // send only when the values changed
+  static constexpr uint32_t kLineFrame = 0x2;      // a frame number column first
+  static constexpr uint32_t kLineTimeStamp = 0x4;  // then a time stamp column
+  std::string GetAppDataFormat(uint32_t flags);
+  // Keeps flags and mask for the data lines and sends the header line to dest.
+  int SendAppDataFormat(CtVar* dest, uint32_t flags, uint64_t mask);
+  // One data line: to file when given (header first on an empty file), else, unless quiet, to
+  // the result port (system destination 3) preceded by the header when it changed. 0 when
+  // nothing changed and only changes are sent.
+  int SendFormattedAppData(uint32_t frame, int64_t timestamp, FILE* file, int quiet);
+
   // ---- Removal ----
   int DeleteDest(CtVar* dest, uint32_t remote, int disconnect);
   int DisConnect(int index);
@@ -187,6 +202,8 @@ class CAppDests : public XTVarDests {
   void ClassifyOpened(CtVar* dest, int index);
   void ReleaseSysDest(int id);
   CtVar* AttachHeldVar(const char* path, CtVar* dest);
+  std::vector<CtVar*> ResultColumns();
+  std::string DataLine(bool to_file);
 
   CtVar* root_;
   CtVar* dests_;
@@ -202,5 +219,9 @@ class CAppDests : public XTVarDests {
   std::mutex pending_mu_;
   std::string pending_text_;
   bool pending_mark_ = false;
-  std::vector<CtVar*> held_vars_;  // variables the manager attached and holds a reference to
+  std::vector<CtVar*> held_vars_;
+  uint32_t line_flags_ = 0;
+  uint64_t column_mask_ = 0;
+  std::string last_header_;
+  std::string last_data_;  // variables the manager attached and holds a reference to
 };

@@ -320,6 +320,79 @@ TEST_F(AppDestsTest, ASolutionChangeRecyclesConnectionsThatRecur) {
   EXPECT_EQ(g_rec.destroyed, 1);
 }
 
+// ---- Result lines ----
+
+class ResultLineTest : public AppDestsTest {
+ protected:
+  void SetUp() override {
+    AppDestsTest::SetUp();
+    root["AppVar.Result"] = 2.0;
+    root["AppVar.A"] = 1.5;
+    root["AppVar.A"].SetOptions(TVAR_OPT_RESULT_VAR);
+    root["AppVar.Global.G"] = 9.0;  // skipped branches, even when marked
+    root["AppVar.Global.G"].SetOptions(TVAR_OPT_RESULT_VAR);
+    root["AppVar.prog.P"].SetOptions(TVAR_OPT_RESULT_VAR);
+    root["AppVar.Com1.C"].SetOptions(TVAR_OPT_RESULT_VAR);
+    root["AppVar.Tool.Result"] = 0.0;
+    root["AppVar.Tool"].SetOptions(TVAR_OPT_RESULT_VAR);
+    root["AppVar.Tool.Text"] = "ok";
+    root["AppVar.Tool.Text"].SetOptions(TVAR_OPT_RESULT_VAR);
+  }
+};
+
+TEST_F(ResultLineTest, HeaderNamesTheColumnsInWalkOrder) {
+  CAppDests dests(&root);
+  EXPECT_EQ(dests.GetAppDataFormat(6),
+            "\"Frame Number\",\"TimeStamp\",\"Result\",\"A\",\"Tool\",\"Tool.Text\",\r\n");
+  EXPECT_EQ(dests.GetAppDataFormat(0), "\"Result\",\"A\",\"Tool\",\"Tool.Text\",\r\n");
+  CtVar* port = dests.AddProfinetDest(1, 0, 1, "a", "h", 0);
+  g_rec.sends.clear();
+  dests.SendAppDataFormat(port, 0, 0x2);  // the second column is left out
+  ASSERT_EQ(g_rec.sends.size(), 1u);
+  EXPECT_EQ(g_rec.sends[0].bytes, std::string("\"Result\",\"Tool\",\"Tool.Text\",\r\n\0", 31));
+}
+
+TEST_F(ResultLineTest, LinesGoToTheResultPortWithTheHeaderOnlyWhenItChanged) {
+  CAppDests dests(&root);
+  CtVar* port = dests.AddProfinetDest(1, 0, 1, "a", "h", 0);
+  dests.UpdateSysDest(SYS_DEST_RESULT_PORT, port);
+  dests.SendAppDataFormat(port, CAppDests::kLineOnChange | CAppDests::kLineFrame, 0);
+  g_rec.sends.clear();
+  EXPECT_EQ(dests.SendFormattedAppData(7, 123, nullptr, 0), 1);
+  ASSERT_EQ(g_rec.sends.size(), 2u);
+  EXPECT_EQ(g_rec.sends[0].bytes.substr(0, 15), "\"Frame Number\",");
+  EXPECT_EQ(g_rec.sends[1].bytes, std::string("7, 2.000, 1.500, ?, ok, \r\n\0", 27));
+  EXPECT_EQ(dests.SendFormattedAppData(8, 124, nullptr, 0), 0);  // unchanged values
+  root["AppVar.A"] = 2.5;
+  EXPECT_EQ(dests.SendFormattedAppData(9, 125, nullptr, 0), 1);
+  ASSERT_EQ(g_rec.sends.size(), 3u);  // same header, not sent again
+  EXPECT_EQ(g_rec.sends[2].bytes.substr(0, 10), "9, 2.000, ");
+}
+
+TEST_F(ResultLineTest, AFileGetsTheHeaderOnceAndNamedResults) {
+  CAppDests dests(&root);
+  FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(dests.SendFormattedAppData(1, 0, file, 0), 1);
+  root["AppVar.Result"] = 7.0;  // out of range reads as "Ignore"
+  EXPECT_EQ(dests.SendFormattedAppData(2, 0, file, 0), 1);
+  std::rewind(file);
+  char buf[512] = {};
+  const size_t n = std::fread(buf, 1, sizeof(buf) - 1, file);
+  std::fclose(file);
+  const std::string text(buf, n);
+  const size_t first = text.find("\r\n");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(text.substr(0, first),
+            "\"Frame Number\",\"TimeStamp\",\"Result\",\"A\",\"Tool\",\"Tool.Text\",");
+  const std::string lines = text.substr(first + 2);
+  // "1, HH:MM:SS, Recycle, 1.500, ?, ok\n2, HH:MM:SS, Ignore, ..."
+  ASSERT_EQ(lines.size(), 2 * std::string("1, 00:00:00, Recycle, 1.500, ?, ok\n").size() - 1);
+  EXPECT_EQ(lines.substr(0, 3), "1, ");
+  EXPECT_EQ(lines.substr(11, 25), ", Recycle, 1.500, ?, ok\n2");
+  EXPECT_NE(lines.find(", Ignore, 1.500, ?, ok\n"), std::string::npos);
+}
+
 // ---- Serial port destinations over a pseudo-terminal pair ----
 
 class ComPortTest : public ::testing::Test {
