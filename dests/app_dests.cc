@@ -257,6 +257,7 @@ void CAppDests::CloseRecycles() {
 int CAppDests::DeleteDest(CtVar* dest, uint32_t remote, int disconnect) {
   const int index = SlotIndex(dest);
   if (index < 0 || dest->GetParent() != dests_) return 0;
+  TakeHandler(dest);  // stopped before the tree lock is taken: its thread may wait for it
   CtVarLock lock;
   for (int id = 0; id < kNumSysDests; ++id) {
     if (sys_[id] == dest) ReleaseSysDest(id);
@@ -279,12 +280,15 @@ int CAppDests::DeleteDest(CtVar* dest, uint32_t remote, int disconnect) {
 }
 
 void CAppDests::Close(int all, int disconnect) {
-  CtVarLock lock;
   std::vector<CtVar*> doomed;
-  for (CtVar* d = GetNextDest(nullptr); d; d = GetNextDest(d)) {
-    if (all || std::find(sys_.begin(), sys_.end(), d) == sys_.end()) doomed.push_back(d);
+  {
+    CtVarLock lock;
+    for (CtVar* d = GetNextDest(nullptr); d; d = GetNextDest(d)) {
+      if (all || std::find(sys_.begin(), sys_.end(), d) == sys_.end()) doomed.push_back(d);
+    }
   }
   for (CtVar* d : doomed) DeleteDest(d, 0, disconnect);
+  CtVarLock lock;
   for (CtVar* var : held_vars_) var->Release(1, 0, 0);
   held_vars_.clear();
   if (all && disconnect) CloseRecycles();

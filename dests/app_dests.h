@@ -21,6 +21,7 @@
 
 #include "dests/conn_factory.h"
 #include "dests/dest_rec.h"
+#include "dests/msg_handler.h"
 #include "platform/serial_port.h"
 #include "vartree/tvar_seams.h"
 
@@ -135,6 +136,18 @@ class CAppDests : public XTVarDests {
   static std::string DecodeAttachKey(const std::string& key);
   int SetGPIVariables(int attach);
 
+  // ---- Message handlers (one per destination) ----
+  // Not while holding the tree lock: stopping a handler waits for its thread.
+  CMsgHandler* CreateMessageHandler(CtVar* dest, char terminator);
+  void DeleteMessageHandler(CtVar* dest);
+  CMsgHandler* GetMessageHandler(CtVar* dest);
+  // Installs handler for dest, stopping a different previous one.
+  void SetMessageHandler(CtVar* dest, std::unique_ptr<CMsgHandler> handler);
+  // For conditions: the destination that "AppVar.<variable>" is attached to gets a line handler
+  // (terminator line feed) with an entry for command; a leading "_" makes it match by prefix.
+  int CreateFunctionMsgHand(const char* variable, const char* command);
+  int DeleteFunctionMsgHand(const char* variable, const char* command);
+
   // ---- Result lines ----
   // Columns are the nodes under "AppVar" marked TVAR_OPT_RESULT_VAR, and "AppVar.Result"; a
   // column whose bit (in walk order, from bit 0) is set in the mask is left out.
@@ -187,6 +200,7 @@ class CAppDests : public XTVarDests {
   struct Slot {
     std::unique_ptr<port::SerialPort> serial;
     CConnection* conn = nullptr;
+    std::unique_ptr<CMsgHandler> handler;
     DEST_DEF_REC rec{};
   };
   enum class OnMatch { kNull, kExisting, kRewrite, kExistingRefOnce };
@@ -202,6 +216,8 @@ class CAppDests : public XTVarDests {
   void ClassifyOpened(CtVar* dest, int index);
   void ReleaseSysDest(int id);
   CtVar* AttachHeldVar(const char* path, CtVar* dest);
+  std::unique_ptr<CMsgHandler> TakeHandler(CtVar* dest);
+  CtVar* AttachedDest(const char* variable, std::string* var_name);
   std::vector<CtVar*> ResultColumns();
   std::string DataLine(bool to_file);
 
