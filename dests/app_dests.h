@@ -195,6 +195,7 @@ class CAppDests : public XTVarDests {
 
   const std::string& DefaultPortName() const { return default_port_name_; }
   CtVar* DestsNode() const { return dests_; }
+  CtVar* Root() const { return root_; }
 
  private:
   struct Slot {

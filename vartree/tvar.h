@@ -114,6 +114,9 @@ class CtVar : public COzkObject {
 
   uint32_t GetType();
   uint32_t GetStoredType() const { return type_; }
+  // The number as held, without reading an attached destination (which may be this node's own
+  // reader, as for the discrete input bits).
+  double GetStoredNumber() const { return number_; }
   bool IsNumber() const;
   std::string GetValueStr();
 
