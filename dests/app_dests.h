@@ -162,6 +162,15 @@ class CAppDests : public XTVarDests {
   // nothing changed and only changes are sent.
   int SendFormattedAppData(uint32_t frame, int64_t timestamp, FILE* file, int quiet);
 
+  // ---- Merging and rewriting ----
+  // Takes destination name of other_root's tree into this one: an own destination with the same
+  // settings record is reused, else a copy is added. Its name goes to out_name; 0 on failure.
+  int MergeDest(CtVar& other_root, const char* name, std::string* out_name);
+  // Addresses as numbers (host order); applies to role-9 destinations only.
+  int PlcSetIPAddress(uint32_t address, uint32_t net_mask, uint32_t unused, const char* node_name,
+                      const char* dest_name);
+  int SetControlLogixDest(CtVar* dest, const char* host, uint32_t slot);
+
   // ---- Removal ----
   int DeleteDest(CtVar* dest, uint32_t remote, int disconnect);
   int DisConnect(int index);

@@ -1,8 +1,11 @@
 #include "dests/app_dests.h"
 
+#include <cstring>
 #include <functional>
+#include <memory>
 
 #include "dests/app_dests_link.h"
+#include "dests/connection.h"
 #include "platform/text.h"
 #include "vartree/tvar.h"
 
@@ -284,4 +287,60 @@ void CAppDests::AddDetectedDevices() {
   for (uint32_t role = OZK_ROLE_NIDAQ; role <= OZK_ROLE_SLMP_SERVER; ++role) {
     if (OzkDetectDevice(role)) AddDetectedDest(role, 1);
   }
+}
+
+int CAppDests::MergeDest(CtVar& other_root, const char* name, std::string* out_name) {
+  if (!name || std::strpbrk(name, ".[]")) return 0;
+  CtVar* others = other_root.GetChild("Destinations");
+  if (others == &other_root) return 0;
+  CtVar* other = others ? others->GetNextChild(nullptr) : nullptr;
+  while (other && other->NameView() != name) other = others->GetNextChild(other);
+  if (!other) return 0;
+  const uint32_t role = DestKeyU32(other, "Role");
+  std::unique_ptr<CConnection, void (*)(CConnection*)> probe(OzkCreateAppDest(role),
+                                                             [](CConnection* c) {
+                                                               if (c) c->Release();
+                                                             });
+  CtVarLock lock;
+  if (probe) {
+    DEST_DEF_REC theirs{};
+    probe->GetDest(other, &theirs);
+    for (CtVar* d = GetNextDest(nullptr); d; d = GetNextDest(d)) {
+      DEST_DEF_REC ours{};
+      if (GetDest(d, &ours) && std::memcmp(&ours, &theirs, sizeof(ours)) == 0) {
+        if (out_name) *out_name = std::string(d->NameView());
+        return 1;
+      }
+    }
+  }
+  const int index = GetFreeIndex();
+  if (index > kMaxDests) return 0;
+  CtVar* copy = dests_->GetChild(std::to_string(index).c_str(), 0, 1);
+  if (!copy) return 0;
+  *copy = *other;
+  FillSlot(copy, index);
+  if (out_name) *out_name = std::string(copy->NameView());
+  return 1;
+}
+
+int CAppDests::PlcSetIPAddress(uint32_t address, uint32_t net_mask, uint32_t, const char* node_name,
+                               const char* dest_name) {
+  CtVarLock lock;
+  CtVar* dest = GetDestID(dest_name);
+  if (!dest || DestKeyU32(dest, "Role") != OZK_ROLE_ETHERNET_IP) return 1;
+  SetKey(dest, "IpAddr", address);
+  SetKey(dest, "NetMask", net_mask);
+  SetKey(dest, "NodeName", node_name);
+  FillSlot(dest, SlotIndex(dest));
+  return 1;
+}
+
+int CAppDests::SetControlLogixDest(CtVar* dest, const char* host, uint32_t slot) {
+  const int index = SlotIndex(dest);
+  if (index < 0 || DestKeyU32(dest, "Role") != OZK_ROLE_CONTROL_LOGIX) return 0;
+  CtVarLock lock;
+  SetKey(dest, "IpAddr", host);
+  SetKey(dest, "Slot", slot);
+  FillSlot(dest, index);
+  return 1;
 }

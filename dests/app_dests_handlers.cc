@@ -42,9 +42,9 @@ void CAppDests::DeleteMessageHandler(CtVar* dest) {
 
 CtVar* CAppDests::AttachedDest(const char* variable, std::string* var_name) {
   if (!variable || !*variable) return nullptr;
-  CtVar* var = root_->Index(("AppVar." + std::string(variable)).c_str(), 0);
+  CtVar* var = root_->GetChild(("AppVar." + std::string(variable)).c_str());
   std::string dest_name;
-  if (!var || !var->IsAttachedToDest(&dest_name)) return nullptr;
+  if (!var || var == root_ || !var->IsAttachedToDest(&dest_name)) return nullptr;
   if (var_name) *var_name = variable;
   return GetDestID(dest_name.c_str());
 }

@@ -31,8 +31,8 @@ std::span<const uint8_t> Bytes(const std::string& text) {
 
 std::vector<CtVar*> CAppDests::ResultColumns() {
   std::vector<CtVar*> columns;
-  CtVar* app_var = root_->Index("AppVar", 0);
-  if (!app_var) return columns;
+  CtVar* app_var = root_->GetChild("AppVar");
+  if (!app_var || app_var == root_) return columns;
   uint32_t bit = 0;
   std::function<void(CtVar*)> walk = [&](CtVar* node) {
     for (CtVar* c = node->GetFirstChild(); c; c = c->GetNextSibling()) {

@@ -320,6 +320,48 @@ TEST_F(AppDestsTest, ASolutionChangeRecyclesConnectionsThatRecur) {
   EXPECT_EQ(g_rec.destroyed, 1);
 }
 
+TEST_F(AppDestsTest, MergeReusesAnEqualDestinationOrCopiesTheOther) {
+  CAppDests dests(&root);
+  CtVar* com = dests.AddDest("COM5", 9600, 0, 0, 0);
+  ASSERT_NE(com, nullptr);
+  CtVar other;
+  other["Destinations.4.Role"] = 2.0;
+  other["Destinations.4.PortName"] = "COM5";
+  other["Destinations.4.BaudRate"] = 9600.0;
+  other["Destinations.4.ByteSize"] = 8.0;
+  other["Destinations.6.Role"] = 2.0;
+  other["Destinations.6.PortName"] = "COM6";
+  other["Destinations.6.BaudRate"] = 4800.0;
+  std::string name;
+  ASSERT_EQ(dests.MergeDest(other, "4", &name), 1);
+  EXPECT_EQ(name, "1");
+  ASSERT_EQ(dests.MergeDest(other, "6", &name), 1);
+  EXPECT_EQ(name, "2");
+  CtVar* copy = dests.GetDestID("2");
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(DestKeyText(copy, "PortName"), "COM6");
+  EXPECT_EQ(DestKeyU32(copy, "BaudRate"), 4800u);
+  EXPECT_EQ(dests.MergeDest(other, "9", &name), 0);
+  EXPECT_EQ(dests.MergeDest(other, "6.Role", &name), 0);
+}
+
+TEST_F(AppDestsTest, AddressRewritesApplyOnlyToTheirRole) {
+  CAppDests dests(&root);
+  CtVar* eip = dests.AddEthernetIpDest(1, 0, 1, 0, 0, "", 0);
+  CtVar* clx = dests.AddControlLogixDest("10.1.1.1", 0, 0);
+  ASSERT_NE(eip, nullptr);
+  ASSERT_NE(clx, nullptr);
+  EXPECT_EQ(dests.PlcSetIPAddress(0x0A000002, 0xFFFF0000, 0, "cell", "1"), 1);
+  EXPECT_EQ(DestKeyU32(eip, "IpAddr"), 0x0A000002u);
+  EXPECT_EQ(DestKeyText(eip, "NodeName"), "cell");
+  EXPECT_EQ(dests.PlcSetIPAddress(1, 2, 0, "x", "2"), 1);  // not role 9: unchanged
+  EXPECT_EQ(DestKeyText(clx, "IpAddr"), "10.1.1.1");
+  EXPECT_EQ(dests.SetControlLogixDest(clx, "10.1.1.9", 3), 1);
+  EXPECT_EQ(DestKeyText(clx, "IpAddr"), "10.1.1.9");
+  EXPECT_EQ(DestKeyU32(clx, "Slot"), 3u);
+  EXPECT_EQ(dests.SetControlLogixDest(eip, "h", 1), 0);
+}
+
 // ---- Result lines ----
 
 class ResultLineTest : public AppDestsTest {

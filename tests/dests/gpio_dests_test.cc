@@ -27,7 +27,8 @@ TEST(GpioDestsTest, InputsReadTheirBitsFromTheTree) {
   EXPECT_EQ(ReadBit(dests, inputs, 3, &length), "1");
   EXPECT_EQ(length, 1);
   EXPECT_EQ(ReadBit(dests, inputs, 4, &length), "0");
-  EXPECT_EQ(ReadBit(dests, inputs, 40, &length), "0");  // no such input
+  EXPECT_EQ(ReadBit(dests, inputs, 40, &length), "0");  // no such input, and none is made
+  EXPECT_EQ(root.GetChild("AppVar.Global.GPI.40"), nullptr);
   EXPECT_DOUBLE_EQ(dests.ReadRegister(std::string(inputs->NameView()).c_str(), 3, nullptr), 1);
   EXPECT_EQ(dests.GetDestDescription(inputs, 0), L"General Purpose Input");
 
