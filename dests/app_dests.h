@@ -214,9 +214,9 @@ class CAppDests : public XTVarDests {
     DEST_DEF_REC rec{};
   };
   enum class OnMatch { kNull, kExisting, kRewrite, kExistingRefOnce };
-  struct AddSpec;
+  struct AddRule;
 
-  CtVar* Add(const AddSpec& spec);
+  CtVar* Add(const AddRule& rule);
   void OpenDest(CtVar* dest);
   static int SlotIndex(const CtVar* dest);
   CtVar* NodeAt(int index);

@@ -26,7 +26,7 @@ void SetKey(CtVar* dest, const char* key, const char* text) {
 
 // One Add operation: the role, what counts as an equal destination, what a match does, the keys
 // to write and whether the new destination is opened at once.
-struct CAppDests::AddSpec {
+struct CAppDests::AddRule {
   uint32_t role;
   std::function<bool(CtVar*)> equal;
   OnMatch on_match;
@@ -38,26 +38,26 @@ struct CAppDests::AddSpec {
 // ---------------------------------------------------------------------------------------------
 // Adding
 
-CtVar* CAppDests::Add(const AddSpec& spec) {
+CtVar* CAppDests::Add(const AddRule& rule) {
   CtVarLock lock;
   for (CtVar* d = GetNextDest(nullptr); d; d = GetNextDest(d)) {
-    if (!spec.equal || !spec.equal(d)) continue;
-    switch (spec.on_match) {
+    if (!rule.equal || !rule.equal(d)) continue;
+    switch (rule.on_match) {
       case OnMatch::kNull:
         return nullptr;
       case OnMatch::kExisting:
-        if (spec.add_ref) d->AddRef();
+        if (rule.add_ref) d->AddRef();
         return d;
       case OnMatch::kExistingRefOnce:
-        if (spec.add_ref && d->GetRefCount() == 0) d->AddRef();
-        if (spec.opens) OpenDest(d);
+        if (rule.add_ref && d->GetRefCount() == 0) d->AddRef();
+        if (rule.opens) OpenDest(d);
         return d;
       case OnMatch::kRewrite: {
         const int index = SlotIndex(d);
         SafeCloseComPort(index);
-        spec.write_keys(d);
+        rule.write_keys(d);
         FillSlot(d, index);
-        if (spec.add_ref) d->AddRef();
+        if (rule.add_ref) d->AddRef();
         return d;
       }
     }
@@ -66,11 +66,11 @@ CtVar* CAppDests::Add(const AddSpec& spec) {
   if (index > kMaxDests) return nullptr;
   CtVar* dest = dests_->GetChild(std::to_string(index).c_str(), 0, 1);
   if (!dest) return nullptr;
-  if (spec.add_ref) dest->AddRef();
-  (*dest)["Role"] = static_cast<double>(spec.role);
-  spec.write_keys(dest);
+  if (rule.add_ref) dest->AddRef();
+  (*dest)["Role"] = static_cast<double>(rule.role);
+  rule.write_keys(dest);
   FillSlot(dest, index);
-  if (spec.opens) OpenDest(dest);
+  if (rule.opens) OpenDest(dest);
   return dest;
 }
 
