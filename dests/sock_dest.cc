@@ -250,9 +250,20 @@ void CSockDest::StopConnector() {
 // ---- UDP ----
 
 int CSockDest::SendUdp(std::span<const uint8_t> data) {
-  if (!udp_socket_.IsOpen() || peer_.sin_port == 0) return 0;
+  sockaddr_in peer;
+  {
+    std::lock_guard<std::mutex> guard(peer_mu_);
+    peer = peer_;
+  }
+  if (!udp_socket_.IsOpen() || peer.sin_port == 0) return 0;
   if (data.empty()) return 1;
-  return udp_socket_.SendDatagram(data, peer_, 1) == static_cast<int>(data.size()) ? 1 : 0;
+  return udp_socket_.SendDatagram(data, peer, 1) == static_cast<int>(data.size()) ? 1 : 0;
+}
+
+void CSockDest::LearnPeer(const sockaddr_in& from) {
+  if (!IsServer()) return;
+  std::lock_guard<std::mutex> guard(peer_mu_);
+  peer_ = from;
 }
 
 int CSockDest::RecvUdp(std::span<uint8_t> buffer, uint32_t length) {
@@ -260,13 +271,13 @@ int CSockDest::RecvUdp(std::span<uint8_t> buffer, uint32_t length) {
   sockaddr_in from{};
   if (!(length & kRecvBufferedFlag)) {
     const int n = udp_socket_.ReceiveDatagram(buffer, &from, 0);
-    if (n > 0 && IsServer()) peer_ = from;
+    if (n > 0) LearnPeer(from);
     return n;
   }
   if (datagram_pos_ >= datagram_fill_) {
     const int n = udp_socket_.ReceiveDatagram(datagram_, &from, 0);
     if (n <= 0) return 0;
-    if (IsServer()) peer_ = from;
+    LearnPeer(from);
     datagram_pos_ = 0;
     datagram_fill_ = static_cast<size_t>(n);
   }

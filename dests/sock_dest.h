@@ -48,6 +48,7 @@ class CSockDest : public CConnection {
   int RecvTcp(std::span<uint8_t> buffer, uint32_t length);
   int SendUdp(std::span<const uint8_t> data);
   int RecvUdp(std::span<uint8_t> buffer, uint32_t length);
+  void LearnPeer(const sockaddr_in& from);
   void ConnectorLoop();
   bool LinkBroken();
   void StopConnector();
@@ -69,6 +70,7 @@ class CSockDest : public CConnection {
 
   CBlockingSocket udp_socket_;
   sockaddr_in local_{};
+  std::mutex peer_mu_;  // the peer is learned by the reading thread and used by senders
   sockaddr_in peer_{};
   uint8_t datagram_[kDatagramSize] = {};
   size_t datagram_pos_ = 0;
