@@ -117,8 +117,9 @@ class CtVar : public COzkObject {
 
   uint32_t GetType();
   uint32_t GetStoredType() const { return type_; }
-  // The number as held here, without locking or asking the server: for callers that hold the
-  // tree lock and have checked that the node has no remote link (GetRpc) and is no register.
+  // The number as held, without locking, asking the server or reading an attached destination
+  // (which may be this node's own reader, as for the discrete input bits). Callers that want
+  // the live value hold the tree lock and check GetRpc() and the type first.
   double StoredNumber() const { return number_; }
   bool IsNumber() const;
   std::string GetValueStr();
