@@ -41,7 +41,7 @@ bool FormatNumber(std::string_view f, double value, std::string* out) {
       continue;
     }
     if (conversion) return false;  // a second conversion
-    spec = "%";
+    spec.assign(1, '%');
     ++i;
     while (i < f.size() && std::strchr("-+ #0", f[i]) && f[i] != '\0') spec += f[i++];
     if (!ReadDigits(f, i, spec)) return false;

@@ -154,6 +154,20 @@ size_t FindMixedMark(std::string_view text) {
   return std::string_view::npos;
 }
 
+std::string_view MixedTextView(const char* text) {
+  if (!text) return std::string_view();
+  size_t i = 0;
+  for (; text[i] != 0; ++i) {
+    if (static_cast<unsigned char>(text[i]) == 0xFF &&
+        static_cast<unsigned char>(text[i + 1]) == 0xFE) {
+      size_t end = i + 2;
+      while (text[end] != 0 || text[end + 1] != 0) end += 2;
+      return std::string_view(text, end);
+    }
+  }
+  return std::string_view(text, i);
+}
+
 std::string MixedToUtf8(std::string_view text, size_t max_tail_bytes) {
   const size_t mark = FindMixedMark(text);
   if (mark == std::string_view::npos) return std::string(text);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,6 +42,18 @@ bool IsMixedStart(std::string_view s) {
          static_cast<unsigned char>(s[1]) == 0xFE;
 }
 
+// Whole-number test and truncation that stay defined for NaN, infinities and huge values.
+bool IsIntegral(double v) {
+  return std::isfinite(v) && std::trunc(v) == v;
+}
+
+long long TruncateClamped(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 9e18) return 9'000'000'000'000'000'000LL;
+  if (v <= -9e18) return -9'000'000'000'000'000'000LL;
+  return static_cast<long long>(v);
+}
+
 std::string_view CutName(std::string_view s) {
   return s.size() > kTVarMaxNameLength ? s.substr(0, kTVarMaxNameLength) : s;
 }
@@ -56,16 +69,23 @@ CtVar::CtVar() {
 
 CtVar::CtVar(const char* name, CtVar* parent, CtVar* next) : parent_(parent), next_(next) {
   ++g_live_nodes;
-  if (name) {
-    std::string_view n(name);
-    if (!n.empty() && n.back() == ']') n.remove_suffix(1);
-    SetNameStorage(n);
-    const std::string_view stored = NameView();
-    if (port::EqualsNoCase(stored, "Passed")) number_ = 1;
-    if (port::EqualsNoCase(stored, "Recycled")) number_ = 2;
-    if (port::EqualsNoCase(stored, "Rejected")) number_ = 3;
-  }
+  if (name) SetInitialName(port::MixedTextView(name));
   if (parent_) InitFromParent();
+}
+
+CtVar::CtVar(std::string_view name, CtVar* parent) : parent_(parent) {
+  ++g_live_nodes;
+  SetInitialName(name);
+  InitFromParent();
+}
+
+void CtVar::SetInitialName(std::string_view name) {
+  if (!name.empty() && name.back() == ']') name.remove_suffix(1);
+  SetNameStorage(name);
+  const std::string_view stored = NameView();
+  if (port::EqualsNoCase(stored, "Passed")) number_ = 1;
+  if (port::EqualsNoCase(stored, "Recycled")) number_ = 2;
+  if (port::EqualsNoCase(stored, "Rejected")) number_ = 3;
 }
 
 void CtVar::InitFromParent() {
@@ -171,6 +191,11 @@ void CtVar::StoreText(std::string_view text) {
   value_[text.size()] = 0;
 }
 
+void CtVar::TerminateText() {
+  if ((type_ != OZK_TVAR_STRING && type_ != OZK_TVAR_DEST) || value_.empty()) return;
+  if (std::memchr(value_.data(), 0, value_.size()) == nullptr) value_.push_back(0);
+}
+
 void CtVar::WriteLinked() {
   if (remote_) WriteRemote(this);
 }
@@ -199,7 +224,7 @@ CtVar& CtVar::operator=(const char* text) {
     value_.clear();
     value_.shrink_to_fit();
   } else {
-    StoreText(text);
+    StoreText(port::MixedTextView(text));
   }
   number_ = 0;
   type_ = OZK_TVAR_STRING;
@@ -215,7 +240,7 @@ CtVar& CtVar::operator+=(const char* text) {
   if (type_ == OZK_TVAR_STRING && TextValue()) {
     current.assign(TextValue(), strnlen(TextValue(), value_.size()));
   }
-  std::string_view arg(text);
+  const std::string_view arg = port::MixedTextView(text);
   const bool both_wide = IsMixedStart(current) && IsMixedStart(arg);
   current = port::MixedToUtf8(current);
   std::string joined;
@@ -292,7 +317,7 @@ CtVar& CtVar::operator=(CtVar& other) {
   }
   if (type_ == OZK_TVAR_DEST) WriteAttachedDest(number_);
   for (CtVar* c = other.first_child_; c; c = c->next_) {
-    CtVar* target = GetChild(c->GetName(), 0, 1, 0);
+    CtVar* target = FindOrCreate(c->NameView(), 0, 1, 0);
     if (target && target != this) *target = *c;
   }
   return *this;
@@ -347,8 +372,7 @@ const uint8_t* CtVar::GetData(uint32_t* size) {
 uint32_t CtVar::GetType() {
   CtVarLock lock;
   if (type_ == OZK_TVAR_DOUBLE) {
-    return number_ == static_cast<double>(static_cast<long long>(number_)) ? OZK_TVAR_INT
-                                                                           : OZK_TVAR_DOUBLE;
+    return IsIntegral(number_) ? OZK_TVAR_INT : OZK_TVAR_DOUBLE;
   }
   if (type_ == OZK_TVAR_DEST) {
     XTVarDests* dests = GetAppDest();
@@ -376,7 +400,7 @@ std::string CtVar::GetValueStr() {
       }
       break;
     case OZK_TVAR_INT: {
-      const double truncated = static_cast<double>(static_cast<long long>(number_));
+      const double truncated = static_cast<double>(TruncateClamped(number_));
       if (format.empty() || !port::FormatNumber(format, truncated, &out)) {
         port::FormatNumber("%d", truncated, &out);
       }
@@ -568,7 +592,6 @@ CtVar* CtVar::FindChild(std::string_view component) {
 }
 
 CtVar* CtVar::CreateChild(std::string_view component, int append) {
-  const std::string name(component);
   CtVar* before = nullptr;
   if (!append && first_child_ && StartsWithDigit(component) &&
       !(options_ & TVAR_OPT_NO_NUMERIC_ORDER)) {
@@ -581,7 +604,7 @@ CtVar* CtVar::CreateChild(std::string_view component, int append) {
       }
     }
   }
-  auto* child = new CtVar(name.c_str(), this, nullptr);
+  auto* child = new CtVar(component, this);
   LinkChild(child, before);
   return child;
 }
@@ -589,22 +612,19 @@ CtVar* CtVar::CreateChild(std::string_view component, int append) {
 void CtVar::ResolveIndirect(std::string& component) const {
   CtVar* app = const_cast<CtVar*>(this)->GetParent("AppVar");
   if (!app) return;
-  CtVar* var = app->GetChild(component.c_str(), 0, 0, 0);
+  CtVar* var = app->FindOrCreate(component, 0, 0, 0);
   if (!var || var == app || var->type_ == OZK_TVAR_STRING) return;
-  const double v = static_cast<double>(*var);
-  long long n = 0;
-  if (v == v)
-    n = v >= 9e18    ? 9'000'000'000'000'000'000LL
-        : v <= -9e18 ? -9'000'000'000'000'000'000LL
-                     : static_cast<long long>(v);
-  component = std::to_string(n);
+  component = std::to_string(TruncateClamped(static_cast<double>(*var)));
 }
 
 CtVar* CtVar::GetChild(const char* name, int len, int create, int append) {
-  if (!name || !*name) return this;
+  return FindOrCreate(port::MixedTextView(name), len, create, append);
+}
+
+CtVar* CtVar::FindOrCreate(std::string_view path, int len, int create, int append) {
+  if (path.empty()) return this;
   CtVarLock lock;
   CtVar* node = this;
-  std::string_view path(name);
   if (len > 0 && static_cast<size_t>(len) < path.size() && create) path = path.substr(0, len);
   bool after_bracket = false;
   for (;;) {
@@ -649,10 +669,12 @@ CtVar* CtVar::GetChild(const char* name, int len, int create, int append) {
 }
 
 CtVar& CtVar::operator[](const char* path) {
+  return Walk(port::MixedTextView(path));
+}
+
+CtVar& CtVar::Walk(std::string_view rest) {
   CtVarLock lock;
   CtVar* node = this;
-  if (!path) return *node;
-  std::string_view rest(path);
   bool after_bracket = false;
   while (!rest.empty()) {
     if (rest[0] == ']') {
@@ -683,24 +705,23 @@ CtVar& CtVar::operator[](const char* path) {
 
 CtVar& CtVar::operator[](int index) {
   const std::string name = std::to_string(index);
-  return *GetChild(name.c_str(), 0, 1, 0);
+  return *FindOrCreate(name, 0, 1, 0);
 }
 
 CtVar* CtVar::Index(const char* path, int create) {
   if (!path) return nullptr;
   CtVarLock lock;
-  const std::string_view p(path);
+  const std::string_view p = port::MixedTextView(path);
   const size_t sep = p.find_first_of(".[");
-  const std::string first(p.substr(0, sep));
-  CtVar* node = first.empty() ? this : GetChild(first.c_str(), 0, create, 0);
+  const std::string_view first = p.substr(0, sep);
+  CtVar* node = first.empty() ? this : FindOrCreate(first, 0, create, 0);
   if (!node || (!create && node == this && !first.empty())) {
     // Without create, GetChild lets a node stand for its own name; Index wants a child.
     if (!node || !FindChild(first)) return nullptr;
     node = FindChild(first);
   }
   if (sep == std::string_view::npos) return node;
-  const std::string rest(p.substr(sep));
-  return &(*node)[rest.c_str()];
+  return &node->Walk(p.substr(sep));
 }
 
 CtVar* CtVar::GetAt(const char* name, int cameras, int camera, int create) {
@@ -730,7 +751,7 @@ int CtVar::Rename(const char* new_name) {
   CtVarLock lock;
   const std::string old_full = remote_ ? GetVarFullName(1) : std::string();
   if (parent_ && parent_->index_) parent_->index_->Removed(this);
-  SetNameStorage(new_name);
+  SetNameStorage(port::MixedTextView(new_name));
   if (parent_ && parent_->index_) parent_->index_->Added(this);
   if (remote_) return remote_->Rename(old_full, new_name);
   return 1;

@@ -223,7 +223,12 @@ class CtVar : public COzkObject {
  private:
   friend class CtVarChildIndex;
 
+  CtVar(std::string_view name, CtVar* parent);  // a child about to be linked by CreateChild
+  void SetInitialName(std::string_view name);
   void InitFromParent();
+  // GetChild and operator[] over a text of known extent.
+  CtVar* FindOrCreate(std::string_view path, int len, int create, int append);
+  CtVar& Walk(std::string_view path);
   void LinkChild(CtVar* child, CtVar* before);  // before null: append
   void UnlinkChild(CtVar* child);
   CtVar* FindChild(std::string_view component);
@@ -231,6 +236,7 @@ class CtVar : public COzkObject {
   CtVar* Resolve(std::string_view component, bool create);
   void ResolveIndirect(std::string& component) const;
   void StoreText(std::string_view text);
+  void TerminateText();  // a text buffer from outside may lack its zero
   void SetDestCmpts(const char* dest, uint32_t reg, uint32_t count);
   void WriteLinked();  // forwards this node's value to the server when linked
   void DeleteUnreferencedChildren();
@@ -244,7 +250,6 @@ class CtVar : public COzkObject {
   CtVar* next_ = nullptr;
   CtVar* first_child_ = nullptr;
   std::vector<uint8_t> value_;  // size() is the value buffer size
-  bool has_value_ = false;      // a zero-size buffer is still a buffer
   uint32_t type_ = OZK_TVAR_NONE;
   double number_ = 0;
   XTVarRemote* remote_ = nullptr;
