@@ -177,7 +177,9 @@ TEST(Record, ChildNameLengthLimit) {
     const int ok = Apply(root, rec);
     EXPECT_EQ(ok, length == 120u ? 1 : 0) << length;
     EXPECT_EQ(root.GetNumChildren(), length == 120u ? 1u : 0u) << length;
-    if (ok) EXPECT_EQ(root.GetFirstChild()->NameView(), std::string(59, 'n'));
+    if (ok) {
+      EXPECT_EQ(root.GetFirstChild()->NameView(), std::string(59, 'n'));
+    }
   }
 }
 

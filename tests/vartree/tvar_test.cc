@@ -171,7 +171,9 @@ TEST(TVarValue, TypesAndValueText) {
     node = c.number;
     ASSERT_EQ(node.SetFormat(c.format), 1);
     EXPECT_EQ(node.GetType(), c.type) << c.name << " " << c.number;
-    if (!c.text.empty() || c.number == 4) EXPECT_EQ(node.GetValueStr(), c.text) << c.number;
+    if (!c.text.empty() || c.number == 4) {
+      EXPECT_EQ(node.GetValueStr(), c.text) << c.number;
+    }
   }
 }
 
