@@ -3,11 +3,14 @@
 // Keys are the children's names, compared ASCII-case-insensitively; each key maps to the first
 // child of that name in list order (names may repeat when children are appended blindly).
 // The owner keeps it current: every link, unlink, rename and reorder is reported.
+//
+// An open-addressing table of (hash, first child, count): a lookup touches one slot and then
+// the child itself, which the caller visits next anyway.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 class CtVar;
 
@@ -24,25 +27,25 @@ class CtVarChildIndex {
   void Reordered(CtVar* child);
 
   // Indexes are kept for nodes with at least this many children.
-  static constexpr uint32_t kMinChildren = 12;
+  static constexpr uint32_t kMinChildren = 8;
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const;
-  };
-  struct Equal {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const;
-  };
-  struct Entry {
-    CtVar* first;
-    uint32_t count;
+  struct Slot {
+    CtVar* first = nullptr;  // null: empty slot
+    uint32_t hash = 0;
+    uint32_t count = 0;  // children carrying this name
   };
 
-  // Re-finds the first child named like key in list order (skip aside) and re-keys the entry.
-  void Rescan(std::string_view key, const CtVar* skip);
+  static uint32_t Hash(std::string_view name);
+  // The slot holding name, or the empty slot where it would go.
+  size_t Locate(std::string_view name, uint32_t hash) const;
+  void Insert(CtVar* child, uint32_t hash);
+  void Erase(size_t slot);
+  void Grow();
+  // Re-finds the first child named like slot's key in list order, passing over skip.
+  void Rescan(Slot& slot, const CtVar* skip);
 
   CtVar* parent_;
-  std::unordered_map<std::string_view, Entry, Hash, Equal> map_;
+  std::vector<Slot> slots_;  // size is a power of two, at most half full
+  size_t used_ = 0;
 };

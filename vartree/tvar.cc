@@ -120,11 +120,8 @@ void CtVar::SetNameStorage(std::string_view name) {
   std::string stored = port::FindMixedMark(name) == std::string_view::npos
                            ? std::string(name)
                            : port::MixedToUtf8(name);
-  if (name_) {
-    *name_ = std::move(stored);
-  } else {
-    name_ = std::make_unique<std::string>(std::move(stored));
-  }
+  name_ = std::move(stored);
+  named_ = true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -497,7 +494,7 @@ void CtVar::ClearOptions(uint32_t bits, int recursive) {
 CtVar* CtVar::GetParent(const char* name) {
   if (!name) return nullptr;
   CtVarLock lock;
-  for (CtVar* p = this; p && p->name_; p = p->parent_) {
+  for (CtVar* p = this; p && p->named_; p = p->parent_) {
     if (port::EqualsNoCase(p->NameView(), name)) return p;
   }
   return nullptr;
@@ -537,7 +534,7 @@ int CtVar::GenerationsTo(const char* name) const {
     for (CtVar* p = parent_; p; p = p->parent_) ++steps;
     return steps;
   }
-  for (CtVar* p = parent_; p && p->name_; p = p->parent_) {
+  for (CtVar* p = parent_; p && p->named_; p = p->parent_) {
     ++steps;
     if (port::EqualsNoCase(p->NameView(), name)) return steps;
   }
@@ -565,7 +562,7 @@ XTVarDests* CtVar::GetAppDest() const {
 std::string CtVar::GetVarFullName(int with_top) const {
   CtVarLock lock;
   std::vector<const CtVar*> chain;
-  for (const CtVar* p = this; p && p->name_; p = p->parent_) chain.push_back(p);
+  for (const CtVar* p = this; p && p->named_; p = p->parent_) chain.push_back(p);
   // The top component is the ancestor right below the (unnamed) root.
   if (!with_top && !chain.empty() && chain.back()->parent_) chain.pop_back();
   std::string out;
@@ -747,7 +744,7 @@ std::string CtVar::UniqueChildName() const {
 // Structure
 
 int CtVar::Rename(const char* new_name) {
-  if (!name_ || !new_name) return 0;
+  if (!named_ || !new_name) return 0;
   CtVarLock lock;
   const std::string old_full = remote_ ? GetVarFullName(1) : std::string();
   if (parent_ && parent_->index_) parent_->index_->Removed(this);
@@ -870,9 +867,9 @@ bool CtVar::IsSameTreeStructureAs(const CtVar* other) const {
   if (!other) return false;
   CtVarLock lock;
   auto names_match = [](const CtVar* a, const CtVar* b) {
-    if (!a->name_ && !b->name_) return true;
-    if (!a->name_) return port::EqualsNoCase(b->NameView(), "AppVar");
-    if (!b->name_) return port::EqualsNoCase(a->NameView(), "AppVar");
+    if (!a->named_ && !b->named_) return true;
+    if (!a->named_) return port::EqualsNoCase(b->NameView(), "AppVar");
+    if (!b->named_) return port::EqualsNoCase(a->NameView(), "AppVar");
     return port::EqualsNoCase(a->NameView(), b->NameView());
   };
   if (!names_match(this, other) || child_count_ != other->child_count_) return false;

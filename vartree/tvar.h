@@ -138,10 +138,8 @@ class CtVar : public COzkObject {
   void ClearOptions(uint32_t bits, int recursive = 0);
 
   // ---- Navigation ----
-  const char* GetName() const { return name_ ? name_->c_str() : nullptr; }
-  std::string_view NameView() const {
-    return name_ ? std::string_view(*name_) : std::string_view();
-  }
+  const char* GetName() const { return named_ ? name_.c_str() : nullptr; }
+  std::string_view NameView() const { return name_; }
   CtVar* GetParent() const { return parent_; }
   CtVar* GetParent(const char* name);
   CtVar* GetNextSibling() const { return next_; }
@@ -245,7 +243,8 @@ class CtVar : public COzkObject {
   void SetNameStorage(std::string_view name);
   int ReadStoredVarAt(CSerialTvar* stream, int depth);
 
-  std::unique_ptr<std::string> name_;
+  std::string name_;    // held inline: lookups compare it without another indirection
+  bool named_ = false;  // a root is unnamed (GetName gives null)
   CtVar* parent_ = nullptr;
   CtVar* next_ = nullptr;
   CtVar* first_child_ = nullptr;
