@@ -49,7 +49,14 @@ std::wstring MixedToWide(std::string_view text);
 inline char AsciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
-bool EqualsNoCase(std::string_view a, std::string_view b);
+// Inline: tree lookups call it for every name they compare.
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
 int CompareNoCase(std::string_view a, std::string_view b);
 
 }  // namespace port

@@ -13,10 +13,12 @@ uint32_t CtVarChildIndex::Hash(std::string_view name) {
   return h;
 }
 
-CtVarChildIndex::CtVarChildIndex(CtVar* parent) : parent_(parent) {
-  size_t size = 16;
-  while (size < parent->child_count_ * 2) size *= 2;
-  slots_.resize(size);
+void CtVarChildIndex::Build(const CtVar* parent) {
+  uint32_t size = 16;
+  while (size * 3 < parent->child_count_ * 4) size *= 2;
+  slots_ = std::make_unique<Slot[]>(size);
+  mask_ = size - 1;
+  used_ = 0;
   for (CtVar* c = parent->first_child_; c; c = c->next_) {
     const uint32_t h = Hash(c->NameView());
     Slot& s = slots_[Locate(c->NameView(), h)];
@@ -29,12 +31,11 @@ CtVarChildIndex::CtVarChildIndex(CtVar* parent) : parent_(parent) {
   }
 }
 
-size_t CtVarChildIndex::Locate(std::string_view name, uint32_t hash) const {
-  const size_t mask = slots_.size() - 1;
-  size_t i = hash & mask;
+uint32_t CtVarChildIndex::Locate(std::string_view name, uint32_t hash) const {
+  uint32_t i = hash & mask_;
   while (slots_[i].first &&
          !(slots_[i].hash == hash && port::EqualsNoCase(slots_[i].first->NameView(), name))) {
-    i = (i + 1) & mask;
+    i = (i + 1) & mask_;
   }
   return i;
 }
@@ -43,29 +44,23 @@ CtVar* CtVarChildIndex::Find(std::string_view name) const {
   return slots_[Locate(name, Hash(name))].first;
 }
 
-void CtVarChildIndex::Insert(CtVar* child, uint32_t hash) {
-  if ((used_ + 1) * 2 > slots_.size()) Grow();
-  slots_[Locate(child->NameView(), hash)] = Slot{child, hash, 1};
-  ++used_;
-}
-
-void CtVarChildIndex::Grow() {
-  std::vector<Slot> old(slots_.size() * 2);
-  old.swap(slots_);
-  const size_t mask = slots_.size() - 1;
-  for (const Slot& s : old) {
-    if (!s.first) continue;
-    size_t i = s.hash & mask;
-    while (slots_[i].first) i = (i + 1) & mask;
-    slots_[i] = s;
+void CtVarChildIndex::Resize(uint32_t size) {
+  std::unique_ptr<Slot[]> old = std::move(slots_);
+  const uint32_t old_size = mask_ + 1;
+  slots_ = std::make_unique<Slot[]>(size);
+  mask_ = size - 1;
+  for (uint32_t k = 0; k < old_size; ++k) {
+    if (!old[k].first) continue;
+    uint32_t i = old[k].hash & mask_;
+    while (slots_[i].first) i = (i + 1) & mask_;
+    slots_[i] = old[k];
   }
 }
 
-void CtVarChildIndex::Erase(size_t hole) {
+void CtVarChildIndex::Erase(uint32_t hole) {
   // Backward-shift deletion keeps every probe sequence unbroken without tombstones.
-  const size_t mask = slots_.size() - 1;
-  for (size_t j = (hole + 1) & mask; slots_[j].first; j = (j + 1) & mask) {
-    const size_t home = slots_[j].hash & mask;
+  for (uint32_t j = (hole + 1) & mask_; slots_[j].first; j = (j + 1) & mask_) {
+    const uint32_t home = slots_[j].hash & mask_;
     const bool movable = hole <= j ? (home <= hole || home > j) : (home <= hole && home > j);
     if (movable) {
       slots_[hole] = slots_[j];
@@ -76,36 +71,42 @@ void CtVarChildIndex::Erase(size_t hole) {
   --used_;
 }
 
-void CtVarChildIndex::Added(CtVar* child) {
+void CtVarChildIndex::Added(const CtVar* parent, CtVar* child) {
   const uint32_t h = Hash(child->NameView());
   Slot& s = slots_[Locate(child->NameView(), h)];
-  if (!s.first) {
-    Insert(child, h);
+  if (s.first) {
+    ++s.count;
+    Rescan(parent, s, nullptr);
     return;
   }
-  ++s.count;
-  Rescan(s, nullptr);
+  if ((used_ + 1) * 4 > (mask_ + 1) * 3) {
+    Resize((mask_ + 1) * 2);
+    slots_[Locate(child->NameView(), h)] = Slot{child, h, 1};
+  } else {
+    s = Slot{child, h, 1};
+  }
+  ++used_;
 }
 
-void CtVarChildIndex::Removed(CtVar* child) {
-  const size_t i = Locate(child->NameView(), Hash(child->NameView()));
+void CtVarChildIndex::Removed(const CtVar* parent, CtVar* child) {
+  const uint32_t i = Locate(child->NameView(), Hash(child->NameView()));
   Slot& s = slots_[i];
   if (!s.first) return;
   if (--s.count == 0) {
     Erase(i);
   } else if (s.first == child) {
-    Rescan(s, child);
+    Rescan(parent, s, child);
   }
 }
 
-void CtVarChildIndex::Reordered(CtVar* child) {
+void CtVarChildIndex::Reordered(const CtVar* parent, CtVar* child) {
   Slot& s = slots_[Locate(child->NameView(), Hash(child->NameView()))];
-  if (s.first && s.count > 1) Rescan(s, nullptr);
+  if (s.first && s.count > 1) Rescan(parent, s, nullptr);
 }
 
-void CtVarChildIndex::Rescan(Slot& slot, const CtVar* skip) {
+void CtVarChildIndex::Rescan(const CtVar* parent, Slot& slot, const CtVar* skip) {
   const std::string_view key = slot.first->NameView();
-  for (CtVar* c = parent_->first_child_; c; c = c->next_) {
+  for (CtVar* c = parent->first_child_; c; c = c->next_) {
     if (c != skip && port::EqualsNoCase(c->NameView(), key)) {
       slot.first = c;
       return;

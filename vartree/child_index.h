@@ -2,32 +2,35 @@
 //
 // Keys are the children's names, compared ASCII-case-insensitively; each key maps to the first
 // child of that name in list order (names may repeat when children are appended blindly).
-// The owner keeps it current: every link, unlink, rename and reorder is reported.
+// The owner keeps it current: every link, unlink, rename and reorder is reported, with the
+// owner itself passed along so the index need not store it.
 //
-// An open-addressing table of (hash, first child, count): a lookup touches one slot and then
-// the child itself, which the caller visits next anyway.
+// An open-addressing table of (hash, first child, count), held by value in the node: a lookup
+// goes from the node straight to one slot and then to the child, which the caller visits next
+// anyway.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 class CtVar;
 
 class CtVarChildIndex {
  public:
-  // Builds the index over parent's current children.
-  explicit CtVarChildIndex(CtVar* parent);
+  // Indexes are built for nodes with at least this many children.
+  static constexpr uint32_t kMinChildren = 8;
+
+  bool Active() const { return slots_ != nullptr; }
+  // (Re)builds the index over parent's current children.
+  void Build(const CtVar* parent);
 
   CtVar* Find(std::string_view name) const;
-  void Added(CtVar* child);
+  void Added(const CtVar* parent, CtVar* child);
   // Before child leaves the list or changes its name.
-  void Removed(CtVar* child);
+  void Removed(const CtVar* parent, CtVar* child);
   // The children's order changed around child (its name may now be first elsewhere).
-  void Reordered(CtVar* child);
-
-  // Indexes are kept for nodes with at least this many children.
-  static constexpr uint32_t kMinChildren = 8;
+  void Reordered(const CtVar* parent, CtVar* child);
 
  private:
   struct Slot {
@@ -38,14 +41,13 @@ class CtVarChildIndex {
 
   static uint32_t Hash(std::string_view name);
   // The slot holding name, or the empty slot where it would go.
-  size_t Locate(std::string_view name, uint32_t hash) const;
-  void Insert(CtVar* child, uint32_t hash);
-  void Erase(size_t slot);
-  void Grow();
-  // Re-finds the first child named like slot's key in list order, passing over skip.
-  void Rescan(Slot& slot, const CtVar* skip);
+  uint32_t Locate(std::string_view name, uint32_t hash) const;
+  void Erase(uint32_t slot);
+  void Resize(uint32_t size);
+  // Re-finds the first child named like slot's key in parent's list, passing over skip.
+  static void Rescan(const CtVar* parent, Slot& slot, const CtVar* skip);
 
-  CtVar* parent_;
-  std::vector<Slot> slots_;  // size is a power of two, at most half full
-  size_t used_ = 0;
+  std::unique_ptr<Slot[]> slots_;  // a power of two in size, at most three quarters full
+  uint32_t mask_ = 0;              // size - 1
+  uint32_t used_ = 0;
 };

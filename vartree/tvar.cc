@@ -42,6 +42,14 @@ bool IsMixedStart(std::string_view s) {
          static_cast<unsigned char>(s[1]) == 0xFE;
 }
 
+// The first "." or "[" of a path, or npos.
+size_t FindSeparator(std::string_view path) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '.' || path[i] == '[') return i;
+  }
+  return std::string_view::npos;
+}
+
 // Whole-number test and truncation that stay defined for NaN, infinities and huge values.
 bool IsIntegral(double v) {
   return std::isfinite(v) && std::trunc(v) == v;
@@ -67,7 +75,7 @@ CtVar::CtVar() {
   ++g_live_nodes;
 }
 
-CtVar::CtVar(const char* name, CtVar* parent, CtVar* next) : parent_(parent), next_(next) {
+CtVar::CtVar(const char* name, CtVar* parent, CtVar* next) : next_(next), parent_(parent) {
   ++g_live_nodes;
   if (name) SetInitialName(port::MixedTextView(name));
   if (parent_) InitFromParent();
@@ -148,15 +156,15 @@ void CtVar::LinkChild(CtVar* child, CtVar* before) {
     }
   }
   ++child_count_;
-  if (index_) {
-    index_->Added(child);
+  if (index_.Active()) {
+    index_.Added(this, child);
   } else if (child_count_ >= CtVarChildIndex::kMinChildren) {
-    index_ = std::make_unique<CtVarChildIndex>(this);
+    index_.Build(this);
   }
 }
 
 void CtVar::UnlinkChild(CtVar* child) {
-  if (index_) index_->Removed(child);
+  if (index_.Active()) index_.Removed(this, child);
   CtVar* prev = nullptr;
   for (CtVar* p = first_child_; p; prev = p, p = p->next_) {
     if (p != child) continue;
@@ -581,7 +589,7 @@ std::wstring CtVar::GetVarName() const {
 // Lookup and creation
 
 CtVar* CtVar::FindChild(std::string_view component) {
-  if (index_) return index_->Find(component);
+  if (index_.Active()) return index_.Find(component);
   for (CtVar* c = first_child_; c; c = c->next_) {
     if (port::EqualsNoCase(c->NameView(), component)) return c;
   }
@@ -629,7 +637,7 @@ CtVar* CtVar::FindOrCreate(std::string_view path, int len, int create, int appen
     std::string_view rest;
     bool rest_after_bracket = false;
     if (!create) {
-      const size_t sep = path.find_first_of(".[");
+      const size_t sep = FindSeparator(path);
       if (sep != std::string_view::npos) {
         component = path.substr(0, sep);
         rest = path.substr(sep + 1);
@@ -639,16 +647,20 @@ CtVar* CtVar::FindOrCreate(std::string_view path, int len, int create, int appen
       }
     }
     component = CutName(component);
-    std::string resolved(component);
+    // Only a bracketed or mixed component needs a copy of its own; a plain one is used in place.
+    std::string rewritten;
+    std::string_view resolved = component;
     if (!resolved.empty() && resolved.back() == ']') {
-      resolved.pop_back();
-      if (after_bracket && !StartsWithDigit(resolved)) node->ResolveIndirect(resolved);
+      rewritten = resolved.substr(0, resolved.size() - 1);
+      if (after_bracket && !StartsWithDigit(rewritten)) node->ResolveIndirect(rewritten);
+      resolved = rewritten;
     }
     CtVar* found = nullptr;
     if (!append) {
       found = node->FindChild(resolved);
       if (!found && IsMixedStart(resolved)) {
-        resolved = std::string(CutName(port::MixedToUtf8(resolved)));
+        rewritten = std::string(CutName(port::MixedToUtf8(resolved)));
+        resolved = rewritten;
         found = node->FindChild(resolved);
       }
     }
@@ -678,10 +690,14 @@ CtVar& CtVar::Walk(std::string_view rest) {
       rest.remove_prefix(1);
       continue;
     }
-    const size_t sep = rest.find_first_of(".[");
-    const std::string_view component = rest.substr(0, sep);
-    if (!component.empty()) {
-      std::string name(CutName(component));
+    const size_t sep = FindSeparator(rest);
+    const std::string_view component = CutName(rest.substr(0, sep));
+    if (!component.empty() && component.back() != ']' && !IsMixedStart(component)) {
+      // The common step: a plain name, looked up without copying it.
+      CtVar* found = node->FindChild(component);
+      node = found ? found : node->CreateChild(component, 0);
+    } else if (!component.empty()) {
+      std::string name(component);
       if (name.back() == ']') {
         name.pop_back();
         if (after_bracket && !StartsWithDigit(name)) node->ResolveIndirect(name);
@@ -709,7 +725,7 @@ CtVar* CtVar::Index(const char* path, int create) {
   if (!path) return nullptr;
   CtVarLock lock;
   const std::string_view p = port::MixedTextView(path);
-  const size_t sep = p.find_first_of(".[");
+  const size_t sep = FindSeparator(p);
   const std::string_view first = p.substr(0, sep);
   CtVar* node = first.empty() ? this : FindOrCreate(first, 0, create, 0);
   if (!node || (!create && node == this && !first.empty())) {
@@ -747,9 +763,9 @@ int CtVar::Rename(const char* new_name) {
   if (!named_ || !new_name) return 0;
   CtVarLock lock;
   const std::string old_full = remote_ ? GetVarFullName(1) : std::string();
-  if (parent_ && parent_->index_) parent_->index_->Removed(this);
+  if (parent_ && parent_->index_.Active()) parent_->index_.Removed(parent_, this);
   SetNameStorage(port::MixedTextView(new_name));
-  if (parent_ && parent_->index_) parent_->index_->Added(this);
+  if (parent_ && parent_->index_.Active()) parent_->index_.Added(parent_, this);
   if (remote_) return remote_->Rename(old_full, new_name);
   return 1;
 }
@@ -762,7 +778,7 @@ int CtVar::MoveUp() {
   CtVar* parent = parent_;
   parent->UnlinkChild(this);
   parent->LinkChild(this, prev);
-  if (parent->index_) parent->index_->Reordered(this);
+  if (parent->index_.Active()) parent->index_.Reordered(parent, this);
   if (remote_) remote_->MoveUp(GetVarFullName(1));
   return 1;
 }
@@ -774,7 +790,7 @@ int CtVar::MoveDown() {
   CtVar* parent = parent_;
   parent->UnlinkChild(this);
   parent->LinkChild(this, after->next_);
-  if (parent->index_) parent->index_->Reordered(this);
+  if (parent->index_.Active()) parent->index_.Reordered(parent, this);
   if (remote_) remote_->MoveDown(GetVarFullName(1));
   return 1;
 }
@@ -785,7 +801,7 @@ int CtVar::PlaceAfter(CtVar* after) {
   CtVar* parent = parent_;
   parent->UnlinkChild(this);
   parent->LinkChild(this, after ? after->next_ : parent->first_child_);
-  if (parent->index_) parent->index_->Reordered(this);
+  if (parent->index_.Active()) parent->index_.Reordered(parent, this);
   if (remote_) remote_->PlaceAfter(GetVarFullName(1), after ? after->GetVarFullName(1) : "");
   return 1;
 }

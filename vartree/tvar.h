@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "vartree/child_index.h"
 #include "vartree/ozk_object.h"
 #include "vartree/tvar_seams.h"
 
@@ -34,7 +35,6 @@ class RecursiveMutex;
 }
 class CSerialTvar;
 class XVelStorage;
-class CtVarChildIndex;
 
 enum OZK_TVAR_TYPE : uint32_t {
   OZK_TVAR_DOUBLE = 0,
@@ -243,11 +243,13 @@ class CtVar : public COzkObject {
   void SetNameStorage(std::string_view name);
   int ReadStoredVarAt(CSerialTvar* stream, int depth);
 
-  std::string name_;    // held inline: lookups compare it without another indirection
-  bool named_ = false;  // a root is unnamed (GetName gives null)
-  CtVar* parent_ = nullptr;
-  CtVar* next_ = nullptr;
+  // What a path lookup touches comes first, so that a step stays within one cache line or two.
+  std::string name_;       // held inline: lookups compare it without another indirection
+  CtVarChildIndex index_;  // active for nodes with many children
   CtVar* first_child_ = nullptr;
+  CtVar* next_ = nullptr;
+  CtVar* parent_ = nullptr;
+  bool named_ = false;          // a root is unnamed (GetName gives null)
   std::vector<uint8_t> value_;  // size() is the value buffer size
   uint32_t type_ = OZK_TVAR_NONE;
   double number_ = 0;
@@ -259,10 +261,9 @@ class CtVar : public COzkObject {
   uint32_t user_word_ = 0;
   std::unique_ptr<std::wstring> units_;
 
-  // Not part of the record: O(1) append and, for nodes with many children, a name index.
+  // Not part of the record: O(1) append and counting.
   CtVar* last_child_ = nullptr;
   uint32_t child_count_ = 0;
-  std::unique_ptr<CtVarChildIndex> index_;
 };
 
 // Scoped guard of the process-wide tree lock. The time-out argument is accepted for the callers'

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -400,8 +401,13 @@ TEST(TVarStructure, MoveAndPlaceAtTheEnds) {
 // enough children that lookup goes through the name index, and with repeated names.
 TEST(TVarStructure, NameLookupFollowsListOrderThroughReordering) {
   CtVar root;
-  const std::vector<std::string> pool = {"n0", "n1", "n2", "n3", "n4", "N5", "n6", "n7"};
-  for (int i = 0; i < 16; ++i) root.GetChild(pool[i % pool.size()].c_str(), 0, 1, 1);
+  std::vector<std::string> pool;
+  for (int i = 0; i < 40; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "%c%d", i % 3 ? 'n' : 'N', i);
+    pool.emplace_back(name);
+  }
+  for (int i = 0; i < 50; ++i) root.GetChild(pool[i % 30].c_str(), 0, 1, 1);
   auto scan = [&](const std::string& name) -> CtVar* {
     for (CtVar* c = root.GetFirstChild(); c; c = c->GetNextSibling()) {
       if (port::EqualsNoCase(c->NameView(), name)) return c;
@@ -414,7 +420,7 @@ TEST(TVarStructure, NameLookupFollowsListOrderThroughReordering) {
     for (CtVar* c = root.GetFirstChild(); c; c = c->GetNextSibling()) all.push_back(c);
     return all[rng() % all.size()];
   };
-  for (int step = 0; step < 600; ++step) {
+  for (int step = 0; step < 3000; ++step) {
     const std::string& name = pool[rng() % pool.size()];
     switch (rng() % 6) {
       case 0:
@@ -433,7 +439,7 @@ TEST(TVarStructure, NameLookupFollowsListOrderThroughReordering) {
         root.GetChild(name.c_str(), 0, 1, 1);
         break;
       case 5:
-        if (root.GetNumChildren() > 13) pick()->Release(1);
+        if (root.GetNumChildren() > 9) pick()->Release(1);
         break;
     }
     for (const std::string& n : pool) ASSERT_EQ(root.GetChild(n.c_str()), scan(n)) << step;
