@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/mutex.h"
@@ -580,6 +581,26 @@ TEST(TVarDest, ReferenceTextParsing) {
     EXPECT_EQ(dest, c.dest) << c.text;
     EXPECT_EQ(reg, c.reg) << c.text;
     EXPECT_EQ(count, c.count) << c.text;
+  }
+}
+
+TEST(TVarLock, ThreadsShareOneParent) {
+  CtVar root;
+  CtVar& shared = root["Shared"];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&shared, t] {
+      for (int i = 0; i < 300; ++i) {
+        const std::string name = std::to_string(t * 1000 + i);
+        shared[name.c_str()] = static_cast<double>(i);
+        if (i % 3 == 0) shared.GetChild(name.c_str())->Release(1);
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(shared.GetNumChildren(), 4u * 200u);
+  for (int t = 0; t < 4; ++t) {
+    EXPECT_EQ(static_cast<double>(shared[std::to_string(t * 1000 + 299).c_str()]), 299.0);
   }
 }
 
