@@ -52,6 +52,7 @@ inline char AsciiLower(char c) {
 // Inline: tree lookups call it for every name they compare.
 inline bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;  // the usual case: names written alike
   for (size_t i = 0; i < a.size(); ++i) {
     if (a[i] != b[i] && AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }

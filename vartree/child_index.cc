@@ -3,16 +3,6 @@
 #include "platform/text.h"
 #include "vartree/tvar.h"
 
-uint32_t CtVarChildIndex::Hash(std::string_view name) {
-  // FNV-1a over the lower-cased bytes.
-  uint32_t h = 2166136261u;
-  for (char c : name) {
-    h ^= static_cast<unsigned char>(port::AsciiLower(c));
-    h *= 16777619u;
-  }
-  return h;
-}
-
 void CtVarChildIndex::Build(const CtVar* parent) {
   uint32_t size = 16;
   while (size * 3 < parent->child_count_ * 4) size *= 2;
@@ -31,7 +21,7 @@ void CtVarChildIndex::Build(const CtVar* parent) {
   }
 }
 
-uint32_t CtVarChildIndex::Locate(std::string_view name, uint32_t hash) const {
+inline uint32_t CtVarChildIndex::Locate(std::string_view name, uint32_t hash) const {
   uint32_t i = hash & mask_;
   while (slots_[i].first &&
          !(slots_[i].hash == hash && port::EqualsNoCase(slots_[i].first->NameView(), name))) {
@@ -40,8 +30,8 @@ uint32_t CtVarChildIndex::Locate(std::string_view name, uint32_t hash) const {
   return i;
 }
 
-CtVar* CtVarChildIndex::Find(std::string_view name) const {
-  return slots_[Locate(name, Hash(name))].first;
+CtVar* CtVarChildIndex::Find(std::string_view name, uint32_t hash) const {
+  return slots_[Locate(name, hash)].first;
 }
 
 void CtVarChildIndex::Resize(uint32_t size) {

@@ -21,11 +21,25 @@ class CtVarChildIndex {
   // Indexes are built for nodes with at least this many children.
   static constexpr uint32_t kMinChildren = 8;
 
+  // The hash a name is filed under: FNV-1a over the bytes with bit 0x20 set, so that "A" and "a"
+  // (and a few punctuation pairs, which the name comparison tells apart) hash alike. HashStep
+  // folds in one more byte, for callers that hash while they scan.
+  static constexpr uint32_t kHashSeed = 2166136261u;
+  static uint32_t HashStep(uint32_t h, char c) {
+    return (h ^ (static_cast<unsigned char>(c) | 0x20u)) * 16777619u;
+  }
+  static uint32_t Hash(std::string_view name) {
+    uint32_t h = kHashSeed;
+    for (char c : name) h = HashStep(h, c);
+    return h;
+  }
+
   bool Active() const { return slots_ != nullptr; }
   // (Re)builds the index over parent's current children.
   void Build(const CtVar* parent);
 
-  CtVar* Find(std::string_view name) const;
+  CtVar* Find(std::string_view name) const { return Find(name, Hash(name)); }
+  CtVar* Find(std::string_view name, uint32_t hash) const;  // hash: Hash(name)
   void Added(const CtVar* parent, CtVar* child);
   // Before child leaves the list or changes its name.
   void Removed(const CtVar* parent, CtVar* child);
@@ -39,7 +53,6 @@ class CtVarChildIndex {
     uint32_t count = 0;  // children carrying this name
   };
 
-  static uint32_t Hash(std::string_view name);
   // The slot holding name, or the empty slot where it would go.
   uint32_t Locate(std::string_view name, uint32_t hash) const;
   void Erase(uint32_t slot);

@@ -50,6 +50,18 @@ size_t FindSeparator(std::string_view path) {
   return std::string_view::npos;
 }
 
+// The length of the next path component (up to the first "." or "[", or all of path) and, in
+// the same pass, the index hash of its name as cut to the longest name.
+size_t ScanComponent(std::string_view path, uint32_t* hash) {
+  uint32_t h = CtVarChildIndex::kHashSeed;
+  size_t i = 0;
+  for (; i < path.size() && path[i] != '.' && path[i] != '['; ++i) {
+    if (i < kTVarMaxNameLength) h = CtVarChildIndex::HashStep(h, path[i]);
+  }
+  *hash = h;
+  return i;
+}
+
 // Whole-number test and truncation that stay defined for NaN, infinities and huge values.
 bool IsIntegral(double v) {
   return std::isfinite(v) && std::trunc(v) == v;
@@ -589,7 +601,11 @@ std::wstring CtVar::GetVarName() const {
 // Lookup and creation
 
 CtVar* CtVar::FindChild(std::string_view component) {
-  if (index_.Active()) return index_.Find(component);
+  return FindChild(component, CtVarChildIndex::Hash(component));
+}
+
+CtVar* CtVar::FindChild(std::string_view component, uint32_t hash) {
+  if (index_.Active()) return index_.Find(component, hash);
   for (CtVar* c = first_child_; c; c = c->next_) {
     if (port::EqualsNoCase(c->NameView(), component)) return c;
   }
@@ -636,14 +652,18 @@ CtVar* CtVar::FindOrCreate(std::string_view path, int len, int create, int appen
     std::string_view component = path;
     std::string_view rest;
     bool rest_after_bracket = false;
+    uint32_t hash = 0;
+    bool hashed = false;  // hash belongs to component
     if (!create) {
-      const size_t sep = FindSeparator(path);
-      if (sep != std::string_view::npos) {
+      const size_t sep = ScanComponent(path, &hash);
+      hashed = true;
+      if (sep < path.size()) {
         component = path.substr(0, sep);
         rest = path.substr(sep + 1);
         rest_after_bracket = path[sep] == '[';
       } else if (len > 0 && static_cast<size_t>(len) < path.size() && node == this) {
         component = path.substr(0, len);
+        hashed = false;
       }
     }
     component = CutName(component);
@@ -652,12 +672,13 @@ CtVar* CtVar::FindOrCreate(std::string_view path, int len, int create, int appen
     std::string_view resolved = component;
     if (!resolved.empty() && resolved.back() == ']') {
       rewritten = resolved.substr(0, resolved.size() - 1);
+      hashed = false;
       if (after_bracket && !StartsWithDigit(rewritten)) node->ResolveIndirect(rewritten);
       resolved = rewritten;
     }
     CtVar* found = nullptr;
     if (!append) {
-      found = node->FindChild(resolved);
+      found = hashed ? node->FindChild(resolved, hash) : node->FindChild(resolved);
       if (!found && IsMixedStart(resolved)) {
         rewritten = std::string(CutName(port::MixedToUtf8(resolved)));
         resolved = rewritten;
@@ -690,11 +711,13 @@ CtVar& CtVar::Walk(std::string_view rest) {
       rest.remove_prefix(1);
       continue;
     }
-    const size_t sep = FindSeparator(rest);
-    const std::string_view component = CutName(rest.substr(0, sep));
+    uint32_t hash;
+    const size_t length = ScanComponent(rest, &hash);
+    const size_t sep = length < rest.size() ? length : std::string_view::npos;
+    const std::string_view component = CutName(rest.substr(0, length));
     if (!component.empty() && component.back() != ']' && !IsMixedStart(component)) {
       // The common step: a plain name, looked up without copying it.
-      CtVar* found = node->FindChild(component);
+      CtVar* found = node->FindChild(component, hash);
       node = found ? found : node->CreateChild(component, 0);
     } else if (!component.empty()) {
       std::string name(component);

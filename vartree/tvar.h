@@ -230,6 +230,7 @@ class CtVar : public COzkObject {
   void LinkChild(CtVar* child, CtVar* before);  // before null: append
   void UnlinkChild(CtVar* child);
   CtVar* FindChild(std::string_view component);
+  CtVar* FindChild(std::string_view component, uint32_t hash);  // hash: CtVarChildIndex::Hash
   CtVar* CreateChild(std::string_view component, int append);
   CtVar* Resolve(std::string_view component, bool create);
   void ResolveIndirect(std::string& component) const;
