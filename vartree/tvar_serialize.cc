@@ -215,8 +215,11 @@ int CtVar::UnSerializeTree(const uint8_t* buffer, uint32_t size) {
 
 namespace {
 
+// "CtVar_<name>", an unnamed node going by the name "CtVar".
 std::string BlockName(const CtVar* node) {
-  return node->GetName() ? "CtVar_" + std::string(node->NameView()) : "CtVar";
+  std::string block = "CtVar_";
+  block += node->GetName() ? node->NameView() : std::string_view("CtVar");
+  return block;
 }
 
 }  // namespace

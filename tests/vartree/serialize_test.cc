@@ -462,7 +462,7 @@ TEST(Storage, SaveWritesVersionAndNamedBlock) {
   CtVar unnamed;
   unnamed["x"] = 1.0;
   ASSERT_EQ(unnamed.Save(&storage), 1);
-  EXPECT_EQ(storage.blocks.count("CtVar"), 1u);
+  EXPECT_EQ(storage.blocks.count("CtVar_CtVar"), 1u);
 }
 
 TEST(Storage, OldStorageWithoutVersionHasNoFormatField) {

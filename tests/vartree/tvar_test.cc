@@ -313,6 +313,20 @@ TEST(TVarState, ResultsStatesAndRecursiveOptions) {
   EXPECT_EQ(root["a.b"].GetOptions() & 0x8000, 0u);
 }
 
+TEST(TVarRefs, DeletingThroughTheBaseDeletesTheSubtree) {
+  CtVar root;
+  const int64_t live = CtVar::LiveCount();
+  COzkObject* branch = root.GetChild("a", 0, 1, 0);
+  root["a.b.c"];
+  EXPECT_EQ(CtVar::LiveCount(), live + 3);
+  EXPECT_TRUE(branch->IsKindOf(OZK_RUNTIME_CLASS(CtVar)));
+  EXPECT_TRUE(branch->IsKindOf(OZK_RUNTIME_CLASS(COzkObject)));
+  delete branch;
+  EXPECT_EQ(CtVar::LiveCount(), live);
+  EXPECT_EQ(root.GetFirstChild(), nullptr);
+  EXPECT_EQ(root.GetLastChild(), nullptr);
+}
+
 TEST(TVarRefs, ReleaseKeepsReferencedNodes) {
   const int64_t live = CtVar::LiveCount();
   {
