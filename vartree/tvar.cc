@@ -544,6 +544,7 @@ int CtVar::GetArrayDimension() const {
 
 uint32_t CtVar::GetNumChildren() {
   if (remote_) return remote_->GetNumChildren(GetVarFullName(1));
+  CtVarLock lock;
   return child_count_;
 }
 
@@ -864,7 +865,11 @@ uint32_t CtVar::Release(uint32_t n, int remote, int destroy, uint32_t detach_arg
 }
 
 uint32_t CtVar::GetRefCount(int remote) {
-  uint32_t count = ref_count_;
+  uint32_t count;
+  {
+    CtVarLock lock;
+    count = ref_count_;
+  }
   if (remote && remote_) count += remote_->GetRefCount(GetVarFullName(1));
   return count;
 }
