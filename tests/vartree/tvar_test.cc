@@ -311,6 +311,13 @@ TEST(TVarState, ResultsStatesAndRecursiveOptions) {
   EXPECT_EQ(root.GetOptions() & TVAR_OPT_SYSTEM, TVAR_OPT_SYSTEM);
   root["a"].SetOptions(0x8000, 0);
   EXPECT_EQ(root["a.b"].GetOptions() & 0x8000, 0u);
+
+  v.SetUnits(L"mm\u00B2");
+  EXPECT_STREQ(v.GetUnits(), L"mm\u00B2");
+  v.SetUnits(nullptr);
+  EXPECT_EQ(v.GetUnits(), nullptr);
+  v.SetUserWord(0xBEEF);
+  EXPECT_EQ(v.GetUserWord(), 0xBEEFu);
 }
 
 TEST(TVarRefs, DeletingThroughTheBaseDeletesTheSubtree) {
