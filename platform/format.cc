@@ -8,11 +8,11 @@
 namespace port {
 namespace {
 
-bool ReadDigits(std::string_view f, size_t& i, std::string& spec) {
+bool ReadDigits(std::string_view f, size_t& i, std::string& directive) {
   size_t n = 0;
   while (i < f.size() && std::isdigit(static_cast<unsigned char>(f[i]))) {
     if (++n > 3) return false;
-    spec += f[i++];
+    directive += f[i++];
   }
   return true;
 }
@@ -27,7 +27,7 @@ long long TruncateToInteger(double v) {
 }  // namespace
 
 bool FormatNumber(std::string_view f, double value, std::string* out) {
-  std::string prefix, suffix, spec;
+  std::string prefix, suffix, directive;
   char conversion = 0;
   for (size_t i = 0; i < f.size();) {
     const char c = f[i];
@@ -41,13 +41,13 @@ bool FormatNumber(std::string_view f, double value, std::string* out) {
       continue;
     }
     if (conversion) return false;  // a second conversion
-    spec = "%";
+    directive.assign(1, '%');
     ++i;
-    while (i < f.size() && std::strchr("-+ #0", f[i]) && f[i] != '\0') spec += f[i++];
-    if (!ReadDigits(f, i, spec)) return false;
+    while (i < f.size() && std::strchr("-+ #0", f[i]) && f[i] != '\0') directive += f[i++];
+    if (!ReadDigits(f, i, directive)) return false;
     if (i < f.size() && f[i] == '.') {
-      spec += f[i++];
-      if (!ReadDigits(f, i, spec)) return false;
+      directive += f[i++];
+      if (!ReadDigits(f, i, directive)) return false;
     }
     while (i < f.size() && std::strchr("hlLqjzt", f[i]) && f[i] != '\0') ++i;  // sizes are ours
     if (i >= f.size() || f[i] == '\0' || !std::strchr("diouxXceEfFgGaA", f[i])) return false;
@@ -63,7 +63,7 @@ bool FormatNumber(std::string_view f, double value, std::string* out) {
     *out = text;
     return true;
   }
-  const std::string format = prefix + spec + (std::strchr("diouxX", conversion) ? "ll" : "") +
+  const std::string format = prefix + directive + (std::strchr("diouxX", conversion) ? "ll" : "") +
                              std::string(1, conversion) + suffix;
   char buf[2048];  // holds 3-digit widths and precisions of any double
   int n;

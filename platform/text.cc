@@ -145,13 +145,20 @@ std::u16string Utf16LeBytesToString(std::string_view bytes) {
 }
 
 size_t FindMixedMark(std::string_view text) {
-  for (size_t i = 0; i + 1 < text.size(); ++i) {
-    if (static_cast<unsigned char>(text[i]) == 0xFF &&
-        static_cast<unsigned char>(text[i + 1]) == 0xFE) {
-      return i;
-    }
+  for (size_t i = text.find('\xFF'); i != std::string_view::npos; i = text.find('\xFF', i + 1)) {
+    if (i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xFE) return i;
   }
   return std::string_view::npos;
+}
+
+std::string_view MixedTextView(const char* text) {
+  if (!text) return std::string_view();
+  const std::string_view bytes(text);
+  const size_t mark = FindMixedMark(bytes);
+  if (mark == std::string_view::npos) return bytes;
+  size_t end = mark + 2;
+  while (text[end] != 0 || text[end + 1] != 0) end += 2;
+  return std::string_view(text, end);
 }
 
 std::string MixedToUtf8(std::string_view text, size_t max_tail_bytes) {
@@ -179,14 +186,6 @@ std::wstring MixedToWide(std::string_view text) {
     out += static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
   out += Utf16ToWide(Utf16LeBytesToString(text.substr(mark + 2)));
   return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 int CompareNoCase(std::string_view a, std::string_view b) {

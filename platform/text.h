@@ -28,6 +28,12 @@ std::u16string Utf16LeBytesToString(std::string_view bytes);
 // Index of the first 0xFF 0xFE pair, or npos.
 size_t FindMixedMark(std::string_view text);
 
+// The extent of a zero-terminated text that may be mixed: up to the first zero byte, or, when a
+// 0xFF 0xFE pair comes before it, on through the UTF-16 units after the pair up to a zero unit
+// (whose bytes are not part of the view). A plain strlen would cut the tail at the first unit
+// below 0x100.
+std::string_view MixedTextView(const char* text);
+
 // The 8-bit form a mixed text is stored as: the prefix kept as it is, the UTF-16 tail converted to
 // UTF-8 (at most max_tail_bytes of output; a character that does not fit whole is left out).
 // A text without the mark is returned unchanged.
@@ -43,7 +49,15 @@ std::wstring MixedToWide(std::string_view text);
 inline char AsciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
-bool EqualsNoCase(std::string_view a, std::string_view b);
+// Inline: tree lookups call it for every name they compare.
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (a == b) return true;  // the usual case: names written alike
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
 int CompareNoCase(std::string_view a, std::string_view b);
 
 }  // namespace port

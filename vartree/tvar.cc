@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,6 +43,38 @@ bool IsMixedStart(std::string_view s) {
          static_cast<unsigned char>(s[1]) == 0xFE;
 }
 
+// The first "." or "[" of a path, or npos.
+size_t FindSeparator(std::string_view path) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '.' || path[i] == '[') return i;
+  }
+  return std::string_view::npos;
+}
+
+// The length of the next path component (up to the first "." or "[", or all of path) and, in
+// the same pass, the index hash of its name as cut to the longest name.
+size_t ScanComponent(std::string_view path, uint32_t* hash) {
+  uint32_t h = CtVarChildIndex::kHashSeed;
+  size_t i = 0;
+  for (; i < path.size() && path[i] != '.' && path[i] != '['; ++i) {
+    if (i < kTVarMaxNameLength) h = CtVarChildIndex::HashStep(h, path[i]);
+  }
+  *hash = h;
+  return i;
+}
+
+// Whole-number test and truncation that stay defined for NaN, infinities and huge values.
+bool IsIntegral(double v) {
+  return std::isfinite(v) && std::trunc(v) == v;
+}
+
+long long TruncateClamped(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 9e18) return 9'000'000'000'000'000'000LL;
+  if (v <= -9e18) return -9'000'000'000'000'000'000LL;
+  return static_cast<long long>(v);
+}
+
 std::string_view CutName(std::string_view s) {
   return s.size() > kTVarMaxNameLength ? s.substr(0, kTVarMaxNameLength) : s;
 }
@@ -55,18 +88,25 @@ CtVar::CtVar() {
   ++g_live_nodes;
 }
 
-CtVar::CtVar(const char* name, CtVar* parent, CtVar* next) : parent_(parent), next_(next) {
+CtVar::CtVar(const char* name, CtVar* parent, CtVar* next) : next_(next), parent_(parent) {
   ++g_live_nodes;
-  if (name) {
-    std::string_view n(name);
-    if (!n.empty() && n.back() == ']') n.remove_suffix(1);
-    SetNameStorage(n);
-    const std::string_view stored = NameView();
-    if (port::EqualsNoCase(stored, "Passed")) number_ = 1;
-    if (port::EqualsNoCase(stored, "Recycled")) number_ = 2;
-    if (port::EqualsNoCase(stored, "Rejected")) number_ = 3;
-  }
+  if (name) SetInitialName(port::MixedTextView(name));
   if (parent_) InitFromParent();
+}
+
+CtVar::CtVar(std::string_view name, CtVar* parent) : parent_(parent) {
+  ++g_live_nodes;
+  SetInitialName(name);
+  InitFromParent();
+}
+
+void CtVar::SetInitialName(std::string_view name) {
+  if (!name.empty() && name.back() == ']') name.remove_suffix(1);
+  SetNameStorage(name);
+  const std::string_view stored = NameView();
+  if (port::EqualsNoCase(stored, "Passed")) number_ = 1;
+  if (port::EqualsNoCase(stored, "Recycled")) number_ = 2;
+  if (port::EqualsNoCase(stored, "Rejected")) number_ = 3;
 }
 
 void CtVar::InitFromParent() {
@@ -106,11 +146,8 @@ void CtVar::SetNameStorage(std::string_view name) {
   std::string stored = port::FindMixedMark(name) == std::string_view::npos
                            ? std::string(name)
                            : port::MixedToUtf8(name);
-  if (name_) {
-    *name_ = std::move(stored);
-  } else {
-    name_ = std::make_unique<std::string>(std::move(stored));
-  }
+  name_ = std::move(stored);
+  named_ = true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -137,15 +174,15 @@ void CtVar::LinkChild(CtVar* child, CtVar* before) {
     }
   }
   ++child_count_;
-  if (index_) {
-    index_->Added(child);
+  if (index_.Active()) {
+    index_.Added(this, child);
   } else if (child_count_ >= CtVarChildIndex::kMinChildren) {
-    index_ = std::make_unique<CtVarChildIndex>(this);
+    index_.Build(this);
   }
 }
 
 void CtVar::UnlinkChild(CtVar* child) {
-  if (index_) index_->Removed(child);
+  if (index_.Active()) index_.Removed(this, child);
   CtVar* prev = nullptr;
   for (CtVar* p = first_child_; p; prev = p, p = p->next_) {
     if (p != child) continue;
@@ -177,6 +214,11 @@ void CtVar::StoreText(std::string_view text) {
   value_[text.size()] = 0;
 }
 
+void CtVar::TerminateText() {
+  if ((type_ != OZK_TVAR_STRING && type_ != OZK_TVAR_DEST) || value_.empty()) return;
+  if (std::memchr(value_.data(), 0, value_.size()) == nullptr) value_.push_back(0);
+}
+
 void CtVar::WriteLinked() {
   if (remote_) WriteRemote(this);
 }
@@ -205,7 +247,7 @@ CtVar& CtVar::operator=(const char* text) {
     value_.clear();
     value_.shrink_to_fit();
   } else {
-    StoreText(text);
+    StoreText(port::MixedTextView(text));
   }
   number_ = 0;
   type_ = OZK_TVAR_STRING;
@@ -221,7 +263,7 @@ CtVar& CtVar::operator+=(const char* text) {
   if (type_ == OZK_TVAR_STRING && TextValue()) {
     current.assign(TextValue(), strnlen(TextValue(), value_.size()));
   }
-  std::string_view arg(text);
+  const std::string_view arg = port::MixedTextView(text);
   const bool both_wide = IsMixedStart(current) && IsMixedStart(arg);
   current = port::MixedToUtf8(current);
   std::string joined;
@@ -298,7 +340,7 @@ CtVar& CtVar::operator=(CtVar& other) {
   }
   if (type_ == OZK_TVAR_DEST) WriteAttachedDest(number_);
   for (CtVar* c = other.first_child_; c; c = c->next_) {
-    CtVar* target = GetChild(c->GetName(), 0, 1, 0);
+    CtVar* target = FindOrCreate(c->NameView(), 0, 1, 0);
     if (target && target != this) *target = *c;
   }
   return *this;
@@ -353,8 +395,7 @@ const uint8_t* CtVar::GetData(uint32_t* size) {
 uint32_t CtVar::GetType() {
   CtVarLock lock;
   if (type_ == OZK_TVAR_DOUBLE) {
-    return number_ == static_cast<double>(static_cast<long long>(number_)) ? OZK_TVAR_INT
-                                                                           : OZK_TVAR_DOUBLE;
+    return IsIntegral(number_) ? OZK_TVAR_INT : OZK_TVAR_DOUBLE;
   }
   if (type_ == OZK_TVAR_DEST) {
     XTVarDests* dests = GetAppDest();
@@ -382,7 +423,7 @@ std::string CtVar::GetValueStr() {
       }
       break;
     case OZK_TVAR_INT: {
-      const double truncated = static_cast<double>(static_cast<long long>(number_));
+      const double truncated = static_cast<double>(TruncateClamped(number_));
       if (format.empty() || !port::FormatNumber(format, truncated, &out)) {
         port::FormatNumber("%d", truncated, &out);
       }
@@ -479,7 +520,7 @@ void CtVar::ClearOptions(uint32_t bits, int recursive) {
 CtVar* CtVar::GetParent(const char* name) {
   if (!name) return nullptr;
   CtVarLock lock;
-  for (CtVar* p = this; p && p->name_; p = p->parent_) {
+  for (CtVar* p = this; p && p->named_; p = p->parent_) {
     if (port::EqualsNoCase(p->NameView(), name)) return p;
   }
   return nullptr;
@@ -509,6 +550,7 @@ int CtVar::GetArrayDimension() const {
 
 uint32_t CtVar::GetNumChildren() {
   if (remote_) return remote_->GetNumChildren(GetVarFullName(1));
+  CtVarLock lock;
   return child_count_;
 }
 
@@ -519,7 +561,7 @@ int CtVar::GenerationsTo(const char* name) const {
     for (CtVar* p = parent_; p; p = p->parent_) ++steps;
     return steps;
   }
-  for (CtVar* p = parent_; p && p->name_; p = p->parent_) {
+  for (CtVar* p = parent_; p && p->named_; p = p->parent_) {
     ++steps;
     if (port::EqualsNoCase(p->NameView(), name)) return steps;
   }
@@ -547,7 +589,7 @@ XTVarDests* CtVar::GetAppDest() const {
 std::string CtVar::GetVarFullName(int with_top) const {
   CtVarLock lock;
   std::vector<const CtVar*> chain;
-  for (const CtVar* p = this; p && p->name_; p = p->parent_) chain.push_back(p);
+  for (const CtVar* p = this; p && p->named_; p = p->parent_) chain.push_back(p);
   // The top component is the ancestor right below the (unnamed) root.
   if (!with_top && !chain.empty() && chain.back()->parent_) chain.pop_back();
   std::string out;
@@ -566,7 +608,11 @@ std::wstring CtVar::GetVarName() const {
 // Lookup and creation
 
 CtVar* CtVar::FindChild(std::string_view component) {
-  if (index_) return index_->Find(component);
+  return FindChild(component, CtVarChildIndex::Hash(component));
+}
+
+CtVar* CtVar::FindChild(std::string_view component, uint32_t hash) {
+  if (index_.Active()) return index_.Find(component, hash);
   for (CtVar* c = first_child_; c; c = c->next_) {
     if (port::EqualsNoCase(c->NameView(), component)) return c;
   }
@@ -574,7 +620,6 @@ CtVar* CtVar::FindChild(std::string_view component) {
 }
 
 CtVar* CtVar::CreateChild(std::string_view component, int append) {
-  const std::string name(component);
   CtVar* before = nullptr;
   if (!append && first_child_ && StartsWithDigit(component) &&
       !(options_ & TVAR_OPT_NO_NUMERIC_ORDER)) {
@@ -587,7 +632,7 @@ CtVar* CtVar::CreateChild(std::string_view component, int append) {
       }
     }
   }
-  auto* child = new CtVar(name.c_str(), this, nullptr);
+  auto* child = new CtVar(component, this);
   LinkChild(child, before);
   return child;
 }
@@ -595,49 +640,55 @@ CtVar* CtVar::CreateChild(std::string_view component, int append) {
 void CtVar::ResolveIndirect(std::string& component) const {
   CtVar* app = const_cast<CtVar*>(this)->GetParent("AppVar");
   if (!app) return;
-  CtVar* var = app->GetChild(component.c_str(), 0, 0, 0);
+  CtVar* var = app->FindOrCreate(component, 0, 0, 0);
   if (!var || var == app || var->type_ == OZK_TVAR_STRING) return;
-  const double v = static_cast<double>(*var);
-  long long n = 0;
-  if (v == v)
-    n = v >= 9e18    ? 9'000'000'000'000'000'000LL
-        : v <= -9e18 ? -9'000'000'000'000'000'000LL
-                     : static_cast<long long>(v);
-  component = std::to_string(n);
+  component = std::to_string(TruncateClamped(static_cast<double>(*var)));
 }
 
 CtVar* CtVar::GetChild(const char* name, int len, int create, int append) {
-  if (!name || !*name) return this;
+  return FindOrCreate(port::MixedTextView(name), len, create, append);
+}
+
+CtVar* CtVar::FindOrCreate(std::string_view path, int len, int create, int append) {
+  if (path.empty()) return this;
   CtVarLock lock;
   CtVar* node = this;
-  std::string_view path(name);
   if (len > 0 && static_cast<size_t>(len) < path.size() && create) path = path.substr(0, len);
   bool after_bracket = false;
   for (;;) {
     std::string_view component = path;
     std::string_view rest;
     bool rest_after_bracket = false;
+    uint32_t hash = 0;
+    bool hashed = false;  // hash belongs to component
     if (!create) {
-      const size_t sep = path.find_first_of(".[");
-      if (sep != std::string_view::npos) {
+      const size_t sep = ScanComponent(path, &hash);
+      hashed = true;
+      if (sep < path.size()) {
         component = path.substr(0, sep);
         rest = path.substr(sep + 1);
         rest_after_bracket = path[sep] == '[';
       } else if (len > 0 && static_cast<size_t>(len) < path.size() && node == this) {
         component = path.substr(0, len);
+        hashed = false;
       }
     }
     component = CutName(component);
-    std::string resolved(component);
+    // Only a bracketed or mixed component needs a copy of its own; a plain one is used in place.
+    std::string rewritten;
+    std::string_view resolved = component;
     if (!resolved.empty() && resolved.back() == ']') {
-      resolved.pop_back();
-      if (after_bracket && !StartsWithDigit(resolved)) node->ResolveIndirect(resolved);
+      rewritten = resolved.substr(0, resolved.size() - 1);
+      hashed = false;
+      if (after_bracket && !StartsWithDigit(rewritten)) node->ResolveIndirect(rewritten);
+      resolved = rewritten;
     }
     CtVar* found = nullptr;
     if (!append) {
-      found = node->FindChild(resolved);
+      found = hashed ? node->FindChild(resolved, hash) : node->FindChild(resolved);
       if (!found && IsMixedStart(resolved)) {
-        resolved = std::string(CutName(port::MixedToUtf8(resolved)));
+        rewritten = std::string(CutName(port::MixedToUtf8(resolved)));
+        resolved = rewritten;
         found = node->FindChild(resolved);
       }
     }
@@ -655,20 +706,28 @@ CtVar* CtVar::GetChild(const char* name, int len, int create, int append) {
 }
 
 CtVar& CtVar::operator[](const char* path) {
+  return Walk(port::MixedTextView(path));
+}
+
+CtVar& CtVar::Walk(std::string_view rest) {
   CtVarLock lock;
   CtVar* node = this;
-  if (!path) return *node;
-  std::string_view rest(path);
   bool after_bracket = false;
   while (!rest.empty()) {
     if (rest[0] == ']') {
       rest.remove_prefix(1);
       continue;
     }
-    const size_t sep = rest.find_first_of(".[");
-    const std::string_view component = rest.substr(0, sep);
-    if (!component.empty()) {
-      std::string name(CutName(component));
+    uint32_t hash;
+    const size_t length = ScanComponent(rest, &hash);
+    const size_t sep = length < rest.size() ? length : std::string_view::npos;
+    const std::string_view component = CutName(rest.substr(0, length));
+    if (!component.empty() && component.back() != ']' && !IsMixedStart(component)) {
+      // The common step: a plain name, looked up without copying it.
+      CtVar* found = node->FindChild(component, hash);
+      node = found ? found : node->CreateChild(component, 0);
+    } else if (!component.empty()) {
+      std::string name(component);
       if (name.back() == ']') {
         name.pop_back();
         if (after_bracket && !StartsWithDigit(name)) node->ResolveIndirect(name);
@@ -689,24 +748,23 @@ CtVar& CtVar::operator[](const char* path) {
 
 CtVar& CtVar::operator[](int index) {
   const std::string name = std::to_string(index);
-  return *GetChild(name.c_str(), 0, 1, 0);
+  return *FindOrCreate(name, 0, 1, 0);
 }
 
 CtVar* CtVar::Index(const char* path, int create) {
   if (!path) return nullptr;
   CtVarLock lock;
-  const std::string_view p(path);
-  const size_t sep = p.find_first_of(".[");
-  const std::string first(p.substr(0, sep));
-  CtVar* node = first.empty() ? this : GetChild(first.c_str(), 0, create, 0);
+  const std::string_view p = port::MixedTextView(path);
+  const size_t sep = FindSeparator(p);
+  const std::string_view first = p.substr(0, sep);
+  CtVar* node = first.empty() ? this : FindOrCreate(first, 0, create, 0);
   if (!node || (!create && node == this && !first.empty())) {
     // Without create, GetChild lets a node stand for its own name; Index wants a child.
     if (!node || !FindChild(first)) return nullptr;
     node = FindChild(first);
   }
   if (sep == std::string_view::npos) return node;
-  const std::string rest(p.substr(sep));
-  return &(*node)[rest.c_str()];
+  return &node->Walk(p.substr(sep));
 }
 
 CtVar* CtVar::GetAt(const char* name, int cameras, int camera, int create) {
@@ -732,13 +790,13 @@ std::string CtVar::UniqueChildName() const {
 // Structure
 
 int CtVar::Rename(const char* new_name) {
-  if (!name_ || !new_name) return 0;
+  if (!named_ || !new_name) return 0;
   CtVarLock lock;
   const std::string old_full = remote_ ? GetVarFullName(1) : std::string();
-  if (parent_ && parent_->index_) parent_->index_->Removed(this);
-  SetNameStorage(new_name);
+  if (parent_ && parent_->index_.Active()) parent_->index_.Removed(parent_, this);
+  SetNameStorage(port::MixedTextView(new_name));
   g_structure_epoch.fetch_add(1, std::memory_order_relaxed);
-  if (parent_ && parent_->index_) parent_->index_->Added(this);
+  if (parent_ && parent_->index_.Active()) parent_->index_.Added(parent_, this);
   if (remote_) return remote_->Rename(old_full, new_name);
   return 1;
 }
@@ -751,7 +809,7 @@ int CtVar::MoveUp() {
   CtVar* parent = parent_;
   parent->UnlinkChild(this);
   parent->LinkChild(this, prev);
-  if (parent->index_) parent->index_->Reordered(this);
+  if (parent->index_.Active()) parent->index_.Reordered(parent, this);
   if (remote_) remote_->MoveUp(GetVarFullName(1));
   return 1;
 }
@@ -763,7 +821,7 @@ int CtVar::MoveDown() {
   CtVar* parent = parent_;
   parent->UnlinkChild(this);
   parent->LinkChild(this, after->next_);
-  if (parent->index_) parent->index_->Reordered(this);
+  if (parent->index_.Active()) parent->index_.Reordered(parent, this);
   if (remote_) remote_->MoveDown(GetVarFullName(1));
   return 1;
 }
@@ -774,7 +832,7 @@ int CtVar::PlaceAfter(CtVar* after) {
   CtVar* parent = parent_;
   parent->UnlinkChild(this);
   parent->LinkChild(this, after ? after->next_ : parent->first_child_);
-  if (parent->index_) parent->index_->Reordered(this);
+  if (parent->index_.Active()) parent->index_.Reordered(parent, this);
   if (remote_) remote_->PlaceAfter(GetVarFullName(1), after ? after->GetVarFullName(1) : "");
   return 1;
 }
@@ -814,7 +872,11 @@ uint32_t CtVar::Release(uint32_t n, int remote, int destroy, uint32_t detach_arg
 }
 
 uint32_t CtVar::GetRefCount(int remote) {
-  uint32_t count = ref_count_;
+  uint32_t count;
+  {
+    CtVarLock lock;
+    count = ref_count_;
+  }
   if (remote && remote_) count += remote_->GetRefCount(GetVarFullName(1));
   return count;
 }
@@ -856,9 +918,9 @@ bool CtVar::IsSameTreeStructureAs(const CtVar* other) const {
   if (!other) return false;
   CtVarLock lock;
   auto names_match = [](const CtVar* a, const CtVar* b) {
-    if (!a->name_ && !b->name_) return true;
-    if (!a->name_) return port::EqualsNoCase(b->NameView(), "AppVar");
-    if (!b->name_) return port::EqualsNoCase(a->NameView(), "AppVar");
+    if (!a->named_ && !b->named_) return true;
+    if (!a->named_) return port::EqualsNoCase(b->NameView(), "AppVar");
+    if (!b->named_) return port::EqualsNoCase(a->NameView(), "AppVar");
     return port::EqualsNoCase(a->NameView(), b->NameView());
   };
   if (!names_match(this, other) || child_count_ != other->child_count_) return false;

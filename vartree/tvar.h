@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "vartree/child_index.h"
 #include "vartree/ozk_object.h"
 #include "vartree/tvar_seams.h"
 
@@ -34,7 +35,6 @@ class RecursiveMutex;
 }
 class CSerialTvar;
 class XVelStorage;
-class CtVarChildIndex;
 
 enum OZK_TVAR_TYPE : uint32_t {
   OZK_TVAR_DOUBLE = 0,
@@ -145,10 +145,8 @@ class CtVar : public COzkObject {
   void ClearOptions(uint32_t bits, int recursive = 0);
 
   // ---- Navigation ----
-  const char* GetName() const { return name_ ? name_->c_str() : nullptr; }
-  std::string_view NameView() const {
-    return name_ ? std::string_view(*name_) : std::string_view();
-  }
+  const char* GetName() const { return named_ ? name_.c_str() : nullptr; }
+  std::string_view NameView() const { return name_; }
   CtVar* GetParent() const { return parent_; }
   CtVar* GetParent(const char* name);
   CtVar* GetNextSibling() const { return next_; }
@@ -230,14 +228,21 @@ class CtVar : public COzkObject {
  private:
   friend class CtVarChildIndex;
 
+  CtVar(std::string_view name, CtVar* parent);  // a child about to be linked by CreateChild
+  void SetInitialName(std::string_view name);
   void InitFromParent();
+  // GetChild and operator[] over a text of known extent.
+  CtVar* FindOrCreate(std::string_view path, int len, int create, int append);
+  CtVar& Walk(std::string_view path);
   void LinkChild(CtVar* child, CtVar* before);  // before null: append
   void UnlinkChild(CtVar* child);
   CtVar* FindChild(std::string_view component);
+  CtVar* FindChild(std::string_view component, uint32_t hash);  // hash: CtVarChildIndex::Hash
   CtVar* CreateChild(std::string_view component, int append);
   CtVar* Resolve(std::string_view component, bool create);
   void ResolveIndirect(std::string& component) const;
   void StoreText(std::string_view text);
+  void TerminateText();  // a text buffer from outside may lack its zero
   void SetDestCmpts(const char* dest, uint32_t reg, uint32_t count);
   void WriteLinked();  // forwards this node's value to the server when linked
   void DeleteUnreferencedChildren();
@@ -246,12 +251,14 @@ class CtVar : public COzkObject {
   void SetNameStorage(std::string_view name);
   int ReadStoredVarAt(CSerialTvar* stream, int depth);
 
-  std::unique_ptr<std::string> name_;
-  CtVar* parent_ = nullptr;
-  CtVar* next_ = nullptr;
+  // What a path lookup touches comes first, so that a step stays within one cache line or two.
+  std::string name_;       // held inline: lookups compare it without another indirection
+  CtVarChildIndex index_;  // active for nodes with many children
   CtVar* first_child_ = nullptr;
+  CtVar* next_ = nullptr;
+  CtVar* parent_ = nullptr;
+  bool named_ = false;          // a root is unnamed (GetName gives null)
   std::vector<uint8_t> value_;  // size() is the value buffer size
-  bool has_value_ = false;      // a zero-size buffer is still a buffer
   uint32_t type_ = OZK_TVAR_NONE;
   double number_ = 0;
   XTVarRemote* remote_ = nullptr;
@@ -262,10 +269,9 @@ class CtVar : public COzkObject {
   uint32_t user_word_ = 0;
   std::unique_ptr<std::wstring> units_;
 
-  // Not part of the record: O(1) append and, for nodes with many children, a name index.
+  // Not part of the record: O(1) append and counting.
   CtVar* last_child_ = nullptr;
   uint32_t child_count_ = 0;
-  std::unique_ptr<CtVarChildIndex> index_;
 };
 
 // Scoped guard of the process-wide tree lock. The time-out argument is accepted for the callers'

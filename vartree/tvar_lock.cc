@@ -40,5 +40,5 @@ CtVarLock::~CtVarLock() {
 }
 
 std::wstring AsciiToCString(const char* text) {
-  return text ? port::MixedToWide(text) : std::wstring();
+  return text ? port::MixedToWide(port::MixedTextView(text)) : std::wstring();
 }

@@ -44,6 +44,7 @@ int CtVar::ReadRemote() {
     const size_t n = std::min(reply.value.size(), value_.size());
     std::memcpy(value_.data(), reply.value.data(), n);
     if (reply.type != OZK_TVAR_DATA && n < value_.size()) value_[n] = 0;
+    TerminateText();
   } else {
     value_.clear();
   }
@@ -81,6 +82,7 @@ int CtVar::ReadTreeRemote() {
   std::vector<uint8_t> record;
   const int result = remote->ReadTree(full_name, size, &record);
   if (!result) return 0;
+  if (record.size() > size) record.resize(size);
   CtVarLock lock;
   SetRemoteConnectState(0);
   UnSerializeTree(record.data(), static_cast<uint32_t>(record.size()));

@@ -164,6 +164,7 @@ int CtVar::ReadStoredVarAt(CSerialTvar* s, int depth) {
       value_.clear();
       return 0;
     }
+    TerminateText();
   } else if (!ReadDouble(s, &number_)) {
     return 0;
   }
@@ -176,7 +177,7 @@ int CtVar::ReadStoredVarAt(CSerialTvar* s, int depth) {
     if (!ReadU32(s, &length) || length > kTVarMaxRecordNameLength) return 0;
     if (s->Read(name, length) != 0) return 0;
     name[length] = 0;
-    CtVar* child = GetChild(name, 0, 1, 0);
+    CtVar* child = FindOrCreate(std::string_view(name, strnlen(name, length)), 0, 1, 0);
     if (!child) return 0;
     if (depth >= kMaxRecordDepth || !child->ReadStoredVarAt(s, depth + 1)) return 0;
   }
@@ -214,8 +215,11 @@ int CtVar::UnSerializeTree(const uint8_t* buffer, uint32_t size) {
 
 namespace {
 
+// "CtVar_<name>", an unnamed node going by the name "CtVar".
 std::string BlockName(const CtVar* node) {
-  return node->GetName() ? "CtVar_" + std::string(node->NameView()) : "CtVar";
+  std::string block = "CtVar_";
+  block += node->GetName() ? node->NameView() : std::string_view("CtVar");
+  return block;
 }
 
 }  // namespace
