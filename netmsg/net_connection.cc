@@ -345,16 +345,20 @@ void NetConnection::HandlerLoop() {
       ++idle_handlers_;
       continue;
     }
-    if (reading_ || waiting_callers_ > 0) {
+    if (reading_ || waiting_callers_ > 0 || watching_) {
       task_cv_.wait(lock, [this] {
         return !open_ || (!tasks_.empty() && executing_ == 0) ||
-               (!reading_ && waiting_callers_ == 0);
+               (!reading_ && waiting_callers_ == 0 && !watching_);
       });
       continue;
     }
+    // One handler thread watches the socket; the others sleep until it stops watching.
+    watching_ = true;
     lock.unlock();
     const int ready = WaitReadable(-1, true);
     lock.lock();
+    watching_ = false;
+    task_cv_.notify_one();
     if (ready != 1 || !open_ || reading_ || waiting_callers_ > 0) continue;
     reading_ = true;
     --idle_handlers_;

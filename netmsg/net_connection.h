@@ -145,6 +145,7 @@ class NetConnection {
   bool ended_ = false;
   bool closed_locally_ = false;
   bool reading_ = false;        // a thread holds the reader role
+  bool watching_ = false;       // a handler thread waits for the socket
   size_t waiting_callers_ = 0;  // callers waiting for replies read the socket themselves
   // Requests run one at a time, in the order they came, except that one waiting for its own
   // nested request lets the next ones run meanwhile.
