@@ -175,7 +175,9 @@ int NetConnection::Request(const CLumMsg& request, CLumMsg* reply) {
   --waiting_callers_;
   if (nested) ++executing_;
   pending_.erase(seq);
-  WakeReaders();
+  // A handler thread that stood back for the callers looks again by itself (kWatchPauseMs), so
+  // that calls in quick succession do not wake it each time.
+  WakeCallers();
   if (pending.done) {
     *reply = std::move(pending.reply);
     return 0;
@@ -313,9 +315,19 @@ void NetConnection::ReleaseReaderLocked() {
   }
 }
 
-void NetConnection::WakeReaders() {
+void NetConnection::WakeCallers() {
   for (auto& [seq, pending] : pending_) pending->cv.notify_one();
+}
+
+void NetConnection::WakeReaders() {
+  WakeCallers();
   task_cv_.notify_all();
+}
+
+void NetConnection::EnsureWatcherLocked() {
+  if (watching_ || reading_) return;
+  if (idle_handlers_ == 0) SpawnHandlerLocked();
+  task_cv_.notify_one();
 }
 
 void NetConnection::SpawnHandlerLocked() {
@@ -346,7 +358,7 @@ void NetConnection::HandlerLoop() {
       continue;
     }
     if (reading_ || waiting_callers_ > 0 || watching_) {
-      task_cv_.wait(lock, [this] {
+      task_cv_.wait_for(lock, std::chrono::milliseconds(kWatchPauseMs), [this] {
         return !open_ || (!tasks_.empty() && executing_ == 0) ||
                (!reading_ && waiting_callers_ == 0 && !watching_);
       });
@@ -369,7 +381,7 @@ void NetConnection::HandlerLoop() {
     const bool ok = WaitReadable(0, false) != 1 || ReadOne(&task, &reason);
     lock.lock();
     ReleaseReaderLocked();
-    WakeReaders();
+    WakeCallers();
     if (!ok) {
       ++idle_handlers_;
       lock.unlock();
@@ -377,10 +389,9 @@ void NetConnection::HandlerLoop() {
       lock.lock();
       continue;
     }
-    if (task) {
-      if (idle_handlers_ == 0) SpawnHandlerLocked();
-      RunOrQueueLocked(lock, std::move(*task));
-    }
+    // Nobody watches while this thread runs the request: requests run one at a time anyway,
+    // and a thread that waits for bytes meanwhile reads them itself or calls a watcher.
+    if (task) RunOrQueueLocked(lock, std::move(*task));
     ++idle_handlers_;
   }
 }
@@ -468,6 +479,7 @@ int NetConnection::StreamWrite(int length, const uint8_t* data) {
 
 int NetConnection::ResponseStreamStart(int* length) {
   std::unique_lock<std::mutex> lock(mu_);
+  EnsureWatcherLocked();
   const bool started = stream_cv_.wait_for(lock, std::chrono::milliseconds(reply_timeout_ms_),
                                            [this] { return answer_.started || !open_; });
   if (!answer_.started) return started ? kNetErrConnReset : kNetErrTimedOut;
@@ -482,6 +494,7 @@ int NetConnection::StreamRead(int length, uint8_t* buffer) {
 
 int NetConnection::ReadStream(StreamBuffer* s, int length, uint8_t* buffer) {
   std::unique_lock<std::mutex> lock(mu_);
+  EnsureWatcherLocked();
   const size_t want = static_cast<size_t>(length);
   auto ready = [&] {
     const size_t have = s->bytes.size() - s->read_pos;

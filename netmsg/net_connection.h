@@ -122,6 +122,10 @@ class NetConnection {
   void HandlerLoop();
   void WakeAll();      // under mu_: the connection ended
   void WakeReaders();  // under mu_: the reader role is free
+  void WakeCallers();  // under mu_: callers waiting for the reader role
+  // Under mu_: makes sure a handler thread watches the socket for a thread about to wait.
+  void EnsureWatcherLocked();
+  static constexpr int kWatchPauseMs = 2;
   void ReleaseReaderLocked();
   void RunTask(Task& task);
   // Runs a fresh task now when no other request runs or waits in the queue, else queues it;
