@@ -1,0 +1,247 @@
+#include "netmsg/net_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace netio {
+
+int MapErrno(int err) {
+  switch (err) {
+    case ECONNREFUSED:
+      return kNetErrRefused;
+    case ETIMEDOUT:
+      return kNetErrTimedOut;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+      return kNetErrUnreachable;
+    case ECONNRESET:
+    case EPIPE:
+      return kNetErrConnReset;
+    case ENOTCONN:
+      return kNetErrNotConnected;
+    default:
+      return kNetErrOther;
+  }
+}
+
+namespace {
+
+void SetNoDelay(int fd) {
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+// Waits for a non-blocking connect to finish; returns 0 or an error number.
+int FinishConnect(int fd, uint32_t timeout_ms, const volatile bool* cancel) {
+  constexpr int kSliceMs = 50;
+  for (uint32_t waited = 0; waited < timeout_ms; waited += kSliceMs) {
+    if (cancel && *cancel) return kNetErrConnAborted;
+    pollfd p{fd, POLLOUT, 0};
+    const int r = poll(&p, 1, kSliceMs);
+    if (r < 0 && errno != EINTR) return MapErrno(errno);
+    if (r > 0) {
+      int err = 0;
+      socklen_t len = sizeof err;
+      getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+      return err ? MapErrno(err) : 0;
+    }
+  }
+  return kNetErrTimedOut;
+}
+
+}  // namespace
+
+int TcpConnect(const char* host, int port, uint32_t timeout_ms, const volatile bool* cancel,
+               int* fd) {
+  if (!host || port <= 0 || port > 65535) return kNetErrHostNotFound;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const std::string name = std::string(host) == "localhost" ? "127.0.0.1" : host;
+  if (getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
+    return kNetErrHostNotFound;
+  int result = kNetErrOther;
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (s >= 0) {
+    result = 0;
+    if (connect(s, found->ai_addr, found->ai_addrlen) != 0) {
+      result = errno == EINPROGRESS ? FinishConnect(s, timeout_ms, cancel) : MapErrno(errno);
+    }
+  }
+  freeaddrinfo(found);
+  if (result != 0) {
+    if (s >= 0) close(s);
+    return result;
+  }
+  fcntl(s, F_SETFL, fcntl(s, F_GETFL) & ~O_NONBLOCK);
+  SetNoDelay(s);
+  *fd = s;
+  return 0;
+}
+
+int TcpListen(int port, int* fd, int* bound_port) {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return MapErrno(errno);
+  int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  socklen_t len = sizeof addr;
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 16) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    const int err = MapErrno(errno);
+    close(s);
+    return err;
+  }
+  *fd = s;
+  if (bound_port) *bound_port = ntohs(addr.sin_port);
+  return 0;
+}
+
+bool SendAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool RecvAll(int fd, void* data, size_t size) {
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = recv(fd, p, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string PeerAddress(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return std::string();
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+  return text;
+}
+
+}  // namespace netio
+
+struct NetSocket {
+  bool server = false;
+  int listen_fd = -1;
+  int listen_port = 0;
+  int fd = -1;  // the connected peer
+  bool event_waiting = false;
+};
+
+namespace {
+
+void CloseFd(int* fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
+}
+
+}  // namespace
+
+NetSocket* NetCreateClientSocket() {
+  return new NetSocket;
+}
+
+NetSocket* NetCreateServerSocket() {
+  NetSocket* s = new NetSocket;
+  s->server = true;
+  return s;
+}
+
+void NetDeleteSocket(NetSocket* s) {
+  if (!s) return;
+  NetDisconnect(s);
+  CloseFd(&s->listen_fd);
+  delete s;
+}
+
+int NetConnect(NetSocket* s, const char* host, int port) {
+  if (!s || s->server) return kNetErrOther;
+  CloseFd(&s->fd);
+  return netio::TcpConnect(host, port, 5000, nullptr, &s->fd);
+}
+
+int NetListen(NetSocket* s, int port) {
+  if (!s || !s->server) return kNetErrOther;
+  CloseFd(&s->listen_fd);
+  return netio::TcpListen(port, &s->listen_fd, &s->listen_port);
+}
+
+int NetGetListenPort(NetSocket* s) {
+  return s ? s->listen_port : 0;
+}
+
+int NetIsConnected(NetSocket* s) {
+  if (!s) return 0;
+  if (s->fd < 0 && s->server && s->listen_fd >= 0) {
+    pollfd p{s->listen_fd, POLLIN, 0};
+    if (poll(&p, 1, 0) > 0) s->fd = accept4(s->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+  if (s->fd < 0) return 0;
+  // A closed peer shows as readable with nothing to read.
+  pollfd p{s->fd, POLLIN, 0};
+  char probe;
+  if (poll(&p, 1, 0) > 0 && recv(s->fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+    CloseFd(&s->fd);
+    return 0;
+  }
+  return 1;
+}
+
+int NetIsListening(NetSocket* s) {
+  return s && s->listen_fd >= 0 ? 1 : 0;
+}
+
+int NetSend(NetSocket* s, const void* data, int length) {
+  if (!s || s->fd < 0 || length < 0 || (length > 0 && !data)) return -1;
+  return netio::SendAll(s->fd, data, static_cast<size_t>(length)) ? length : -1;
+}
+
+int NetRecv(NetSocket* s, void* buffer, int length, int wait) {
+  if (!s || s->fd < 0 || length <= 0 || !buffer) return -1;
+  pollfd p{s->fd, POLLIN, 0};
+  const int timeout = !wait ? 0 : (s->event_waiting ? -1 : 1000);
+  if (poll(&p, 1, timeout) <= 0) return -1;
+  const ssize_t n = recv(s->fd, buffer, static_cast<size_t>(length), 0);
+  return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int NetDisconnect(NetSocket* s) {
+  if (!s) return kNetErrOther;
+  CloseFd(&s->fd);
+  return 0;
+}
+
+int NetGetSocket(NetSocket* s) {
+  return s ? s->fd : -1;
+}
+
+int NetSetEventWaiting(NetSocket* s, int flag) {
+  if (!s) return kNetErrOther;
+  s->event_waiting = flag != 0;
+  return 0;
+}
