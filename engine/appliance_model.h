@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -32,6 +33,24 @@ class CApplianceModel {
   int NumCameras() const { return num_cameras_; }
   void SetNumCameras(int count) { num_cameras_ = count; }
 
+  // Hardware registers: unset ones read 0; at most kMaxRegisters distinct addresses are kept.
+  static constexpr size_t kMaxRegisters = 4096;
+  uint32_t ReadReg(uint32_t address) const;
+  void WriteReg(uint32_t address, uint32_t value);
+
+  // The serial port of the appliance, wired back to itself: what is put can be got again.
+  static constexpr size_t kMaxPortBytes = 65536;
+  void PutPortString(const std::string& bytes);
+  std::string GetPortString(size_t max_bytes);
+
+  // Network settings of a PLC comm role: three numbers and a text.
+  struct PlcAddress {
+    uint32_t parts[3] = {0, 0, 0};
+    std::string text;
+  };
+  PlcAddress GetPlcAddress(int role) const;
+  void SetPlcAddress(int role, const PlcAddress& address);
+
  private:
   CDeviceFiles files_;
   CDeviceParams params_;
@@ -41,4 +60,8 @@ class CApplianceModel {
   VelAppAttributes attr_;
   std::atomic<int> server_version_;
   std::atomic<int> num_cameras_{1};
+  mutable std::mutex state_mu_;
+  std::map<uint32_t, uint32_t> registers_;
+  std::string port_buffer_;
+  std::map<int, PlcAddress> plc_addresses_;
 };
