@@ -1,7 +1,6 @@
 #include "netmsg/lum_variant.h"
 
 #include <cstdlib>
-#include <cwchar>
 #include <limits>
 
 namespace {
@@ -91,6 +90,19 @@ int CLumVariant::SetString(const char* text, int index) {
   if (!e) return 0;
   e->bytes = text ? text : "";
   return 1;
+}
+
+int CLumVariant::SetStringBytes(std::string_view bytes, int index) {
+  Element* e = Slot(LUM_VT_STRING, index);
+  if (!e) return 0;
+  e->bytes.assign(bytes);
+  return 1;
+}
+
+std::string_view CLumVariant::GetBytes(int index) const {
+  if (type_ != LUM_VT_STRING && type_ != LUM_VT_DATA && type_ != LUM_VT_IMAGE) return {};
+  if (index < 0 || static_cast<size_t>(index) >= elements_.size()) return {};
+  return elements_[index].bytes;
 }
 
 int CLumVariant::AddString(const char* text) {

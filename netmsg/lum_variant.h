@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum LUM_VARIANT_TYPE : uint8_t {
@@ -77,8 +78,12 @@ class CLumVariant {
   int GetSize() const;
 
   int SetString(const char* text, int index);
+  // A text element of exactly these bytes (zeros included), for texts that carry binary values.
+  int SetStringBytes(std::string_view bytes, int index);
   int AddString(const char* text);
   const char* GetString(int index) const;
+  // The bytes of a text, data or image element, whatever they hold; empty when missing.
+  std::string_view GetBytes(int index) const;
   int SetWString(const wchar_t* text, int index);
   int AddWString(const wchar_t* text);
   const wchar_t* GetWString(int index) const;
