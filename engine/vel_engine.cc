@@ -2,8 +2,9 @@
 
 #include <vector>
 
-#include "link/device_message_ids.h"
 #include "engine/device_messages.h"
+#include "engine/engine_rpc.h"
+#include "link/device_message_ids.h"
 #include "platform/clock.h"
 #include "vartree/tvar.h"
 
@@ -16,8 +17,11 @@ constexpr double kImageWidth = 1280, kImageHeight = 1024;
 
 }  // namespace
 
-CVelEngine::CVelEngine(const std::string& data_root)
-    : model_(data_root), root_(std::make_unique<CtVar>()) {
+CVelEngine::CVelEngine(const std::string& data_root, CNetServerNode* node)
+    : model_(data_root),
+      root_(std::make_unique<CtVar>()),
+      rpc_(std::make_unique<CEngineRpc>(node, this)) {
+  rpc_->SetRootTVar(root_.get());
   CtVarLock lock;
   (*root_)["AppVar.Global.Version"] = static_cast<double>(model_.ServerVersion());
   (*root_)["AppVar.Global.Title"] = model_.Attributes().title.c_str();
@@ -28,7 +32,7 @@ CVelEngine::~CVelEngine() = default;
 int CVelEngine::OnNetMessage(uint32_t client_id, CLumMsg* request, CLumMsg* reply) {
   CLumMsg scratch;
   CLumMsg* out = reply ? reply : &scratch;
-  if (!HandleConnectionMessage(client_id, *request, out))
+  if (!HandleConnectionMessage(client_id, *request, out) && !rpc_->Serve(request, out))
     HandleDeviceMessage(model_, *request, out);
   return 0;
 }
@@ -89,8 +93,7 @@ bool CVelEngine::HandleConnectionMessage(uint32_t client_id, const CLumMsg& req,
     case kMsgUpdateServerTime: {
       // The simulated appliance keeps the client's clock as an offset from its own.
       const int64_t client_time = req.Get(0).GetLongLong(0);
-      if (client_time > 0)
-        clock_offset_ = client_time - static_cast<int64_t>(port::FileTimeNow());
+      if (client_time > 0) clock_offset_ = client_time - static_cast<int64_t>(port::FileTimeNow());
       reply->Add(CLumVariant(1));
       return true;
     }

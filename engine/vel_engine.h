@@ -16,16 +16,18 @@
 #include <string>
 
 #include "engine/appliance_model.h"
+#include "link/server_engine.h"
 #include "netmsg/lum_msg.h"
 #include "platform/mutex.h"
 
 class CtVar;
-
-constexpr uint32_t kLoopbackClientId = 0xFFFFFFFE;  // -2 as an unsigned 32-bit value
+class CEngineRpc;
+class CNetServerNode;
 
 class CVelEngine {
  public:
-  explicit CVelEngine(const std::string& data_root);
+  // node: the server node the engine's named-call channel sends through (null in-process).
+  CVelEngine(const std::string& data_root, CNetServerNode* node);
   ~CVelEngine();
   CVelEngine(const CVelEngine&) = delete;
   CVelEngine& operator=(const CVelEngine&) = delete;
@@ -34,7 +36,8 @@ class CVelEngine {
   CtVar* Root() { return root_.get(); }
   port::RecursiveMutex* TreeLock() { return &tree_lock_; }
 
-  // Answers request into reply; returns 0 (the message layer's success).
+  // Answers request into reply: the connection exchanges, named calls and remote variable
+  // operations, and the device services. Returns 0 (the message layer's success).
   int OnNetMessage(uint32_t client_id, CLumMsg* request, CLumMsg* reply);
   void OnClientDisconnect(uint32_t client_id);
 
@@ -52,6 +55,7 @@ class CVelEngine {
   CApplianceModel model_;
   port::RecursiveMutex tree_lock_;
   std::unique_ptr<CtVar> root_;
+  std::unique_ptr<CEngineRpc> rpc_;
   std::mutex clients_mu_;
   std::set<uint32_t> holders_;
   std::function<void(uint32_t)> drop_client_;

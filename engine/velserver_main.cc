@@ -16,7 +16,9 @@ constexpr char kServerRunningMutex[] = "VelWorksServerRunning";
 
 class CVelServerNode : public CNetServerNode {
  public:
-  explicit CVelServerNode(CVelEngine* engine) : engine_(engine) {
+  // Before Attach no request is answered (the engine needs the node to exist first).
+  void Attach(CVelEngine* engine) {
+    engine_ = engine;
     engine_->SetDropClient([this](uint32_t id) { DisconnectClient(static_cast<int>(id)); });
     engine_->SetOnCloseServer([this] {
       std::lock_guard lock(mu_);
@@ -27,10 +29,11 @@ class CVelServerNode : public CNetServerNode {
   ~CVelServerNode() override { Close(); }
 
   int OnNetMessage(int client_id, CLumMsg* request, CLumMsg* reply) override {
+    if (!engine_) return 0;
     return engine_->OnNetMessage(static_cast<uint32_t>(client_id), request, reply);
   }
   void OnClientDisconnect(int client_id, int) override {
-    engine_->OnClientDisconnect(static_cast<uint32_t>(client_id));
+    if (engine_) engine_->OnClientDisconnect(static_cast<uint32_t>(client_id));
   }
 
   void WaitForClose() {
@@ -39,7 +42,7 @@ class CVelServerNode : public CNetServerNode {
   }
 
  private:
-  CVelEngine* engine_;
+  CVelEngine* engine_ = nullptr;
   std::mutex mu_;
   std::condition_variable cv_;
   bool closing_ = false;
@@ -58,9 +61,10 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   port::NamedMutex running(kServerRunningMutex);
-  CVelEngine engine(root);
+  CVelServerNode node;
+  CVelEngine engine(root, &node);
   if (version > 0) engine.Model().SetServerVersion(version);
-  CVelServerNode node(&engine);
+  node.Attach(&engine);
   if (const int err = node.Listen(port); err != 0) {
     std::cerr << "velserver: cannot listen on port " << port << " (error " << err << ")\n";
     return 1;
@@ -68,6 +72,7 @@ int main(int argc, char** argv) {
   std::cout << "velserver: listening on port " << node.GetPort() << ", data in " << root
             << std::endl;
   node.WaitForClose();
+  node.Close();  // no handler may reach the engine once it is gone
   std::cout << "velserver: closed by a client" << std::endl;
   return 0;
 }

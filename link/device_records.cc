@@ -138,8 +138,8 @@ constexpr size_t kGpioInputNames = 20;
 constexpr size_t kGpioOutputNames = kGpioInputNames + kGpioMaxLines * kGpioNameSize;
 }  // namespace
 
-std::array<uint8_t, kGpioAttrSize> EncodeGpioAttributes(const VelGpioAttributes& attr) {
-  std::array<uint8_t, kGpioAttrSize> bytes;
+std::array<uint8_t, kGpioAttrRecordSize> EncodeGpioAttributes(const VelGpioAttributes& attr) {
+  std::array<uint8_t, kGpioAttrRecordSize> bytes;
   RecordWriter w(bytes);
   w.U32(0, attr.num_inputs);
   w.U32(4, attr.num_outputs);
@@ -154,7 +154,7 @@ std::array<uint8_t, kGpioAttrSize> EncodeGpioAttributes(const VelGpioAttributes&
 }
 
 bool DecodeGpioAttributes(std::span<const uint8_t> bytes, VelGpioAttributes* out) {
-  if (bytes.size() != kGpioAttrSize) return false;
+  if (bytes.size() != kGpioAttrRecordSize) return false;
   RecordReader r(bytes);
   out->num_inputs = r.U32(0);
   out->num_outputs = r.U32(4);
@@ -185,8 +185,8 @@ bool DecodeGpioConfig(std::span<const uint8_t> bytes, VelGpioConfig* out) {
   return true;
 }
 
-std::array<uint8_t, kParamCapsSize> EncodeParamCaps(const VelParamCaps& c) {
-  std::array<uint8_t, kParamCapsSize> bytes;
+std::array<uint8_t, kParamCapsRecordSize> EncodeParamCaps(const VelParamCaps& c) {
+  std::array<uint8_t, kParamCapsRecordSize> bytes;
   RecordWriter w(bytes);
   w.U32(0, static_cast<uint32_t>(c.id));
   w.U32(4, c.kind);
@@ -203,7 +203,7 @@ std::array<uint8_t, kParamCapsSize> EncodeParamCaps(const VelParamCaps& c) {
 }
 
 bool DecodeParamCaps(std::span<const uint8_t> bytes, VelParamCaps* out) {
-  if (bytes.size() != kParamCapsSize) return false;
+  if (bytes.size() != kParamCapsRecordSize) return false;
   RecordReader r(bytes);
   out->id = static_cast<int32_t>(r.U32(0));
   out->kind = r.U32(4);
@@ -219,8 +219,8 @@ bool DecodeParamCaps(std::span<const uint8_t> bytes, VelParamCaps* out) {
   return true;
 }
 
-std::array<uint8_t, kEnumArgSize> EncodeEnumArg(const VelEnumArg& arg) {
-  std::array<uint8_t, kEnumArgSize> bytes;
+std::array<uint8_t, kEnumArgRecordSize> EncodeEnumArg(const VelEnumArg& arg) {
+  std::array<uint8_t, kEnumArgRecordSize> bytes;
   RecordWriter w(bytes);
   w.F64(0, arg.value);
   w.Text(8, 48, arg.name);
@@ -228,15 +228,15 @@ std::array<uint8_t, kEnumArgSize> EncodeEnumArg(const VelEnumArg& arg) {
 }
 
 bool DecodeEnumArg(std::span<const uint8_t> bytes, VelEnumArg* out) {
-  if (bytes.size() != kEnumArgSize) return false;
+  if (bytes.size() != kEnumArgRecordSize) return false;
   RecordReader r(bytes);
   out->value = r.F64(0);
   out->name = r.Text(8, 48);
   return true;
 }
 
-std::array<uint8_t, kGroupPropertiesSize> EncodeGroupProperties(const VelGroupProperties& g) {
-  std::array<uint8_t, kGroupPropertiesSize> bytes;
+std::array<uint8_t, kGroupRecordSize> EncodeGroupProperties(const VelGroupProperties& g) {
+  std::array<uint8_t, kGroupRecordSize> bytes;
   RecordWriter w(bytes);
   w.U32(0, static_cast<uint32_t>(g.id));
   w.U32(4, static_cast<uint32_t>(g.parent));
@@ -247,7 +247,7 @@ std::array<uint8_t, kGroupPropertiesSize> EncodeGroupProperties(const VelGroupPr
 }
 
 bool DecodeGroupProperties(std::span<const uint8_t> bytes, VelGroupProperties* out) {
-  if (bytes.size() != kGroupPropertiesSize) return false;
+  if (bytes.size() != kGroupRecordSize) return false;
   RecordReader r(bytes);
   out->id = static_cast<int32_t>(r.U32(0));
   out->parent = static_cast<int32_t>(r.U32(4));

@@ -51,7 +51,7 @@ bool DecodeAppAttributes(std::span<const uint8_t> bytes, VelAppAttributes* out);
 
 // GPIO attributes (OZK_GPIO_ATTR): counts and first numbers of the inputs and outputs, a flags
 // word, then 32 input and 32 output names of 30 bytes each.
-constexpr size_t kGpioAttrSize = 1948;
+constexpr size_t kGpioAttrRecordSize = 1948;
 constexpr size_t kGpioMaxLines = 32;
 constexpr size_t kGpioNameSize = 30;
 struct VelGpioAttributes {
@@ -63,7 +63,7 @@ struct VelGpioAttributes {
   std::vector<std::string> input_names;   // at most kGpioMaxLines
   std::vector<std::string> output_names;  // at most kGpioMaxLines
 };
-std::array<uint8_t, kGpioAttrSize> EncodeGpioAttributes(const VelGpioAttributes& attr);
+std::array<uint8_t, kGpioAttrRecordSize> EncodeGpioAttributes(const VelGpioAttributes& attr);
 bool DecodeGpioAttributes(std::span<const uint8_t> bytes, VelGpioAttributes* out);
 
 // Configuration of one input or output line: five 32-bit words.
@@ -80,7 +80,7 @@ bool DecodeGpioConfig(std::span<const uint8_t> bytes, VelGpioConfig* out);
 
 // Parameter capabilities: id, kind, group, enumeration count, range and default as doubles,
 // then name (64), units (32) and description (256) texts; the rest is reserved.
-constexpr size_t kParamCapsSize = 664;
+constexpr size_t kParamCapsRecordSize = 664;
 enum VelParamKind : uint32_t { kParamRange = 0, kParamEnum = 1 };
 struct VelParamCaps {
   int32_t id = 0;
@@ -90,26 +90,26 @@ struct VelParamCaps {
   double min = 0, max = 0, step = 0, default_value = 0;
   std::string name, units, description;
 };
-std::array<uint8_t, kParamCapsSize> EncodeParamCaps(const VelParamCaps& caps);
+std::array<uint8_t, kParamCapsRecordSize> EncodeParamCaps(const VelParamCaps& caps);
 bool DecodeParamCaps(std::span<const uint8_t> bytes, VelParamCaps* out);
 
 // One enumeration argument of a parameter: its value, then a 48-byte name.
-constexpr size_t kEnumArgSize = 56;
+constexpr size_t kEnumArgRecordSize = 56;
 struct VelEnumArg {
   double value = 0;
   std::string name;
 };
-std::array<uint8_t, kEnumArgSize> EncodeEnumArg(const VelEnumArg& arg);
+std::array<uint8_t, kEnumArgRecordSize> EncodeEnumArg(const VelEnumArg& arg);
 bool DecodeEnumArg(std::span<const uint8_t> bytes, VelEnumArg* out);
 
 // Properties of a parameter group: id, parent, parameter count, a reserved word, then a 64-byte
 // name and a 120-byte description.
-constexpr size_t kGroupPropertiesSize = 200;
+constexpr size_t kGroupRecordSize = 200;
 struct VelGroupProperties {
   int32_t id = 0;
   int32_t parent = 0;
   uint32_t param_count = 0;
   std::string name, description;
 };
-std::array<uint8_t, kGroupPropertiesSize> EncodeGroupProperties(const VelGroupProperties& group);
+std::array<uint8_t, kGroupRecordSize> EncodeGroupProperties(const VelGroupProperties& group);
 bool DecodeGroupProperties(std::span<const uint8_t> bytes, VelGroupProperties* out);
