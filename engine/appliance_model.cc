@@ -5,12 +5,19 @@
 #include "link/versions.h"
 
 CApplianceModel::CApplianceModel(const std::string& root)
-    : files_(root + "/files"),
+    : params_file_(root + "/params.ini"),
+      files_(root + "/files"),
       registry_(root + "/registry.txt"),
       gpio_(8, 8, 1),
       attr_{"ZelvinEC.dll", "Inspection", "1.0", "Zelvin EC", "Zelvin"},
       server_version_(ClientVersion()) {
   params_.AddStandardSet();
+  params_.ReadFile(params_file_);
+}
+
+CApplianceModel::~CApplianceModel() {
+  params_.WriteFile(params_file_);
+  registry_.Flush();
 }
 
 VelAppAttributes CApplianceModel::Attributes() const {

@@ -1,6 +1,7 @@
 // The simulated appliance behind the reference server: its files (a sandbox folder), parameters,
 // registry, digital I/O, application attributes and version, all kept below one data folder:
-// "<root>/files" is the device's file system, "<root>/registry.txt" its registry file.
+// "<root>/files" is the device's file system, "<root>/registry.txt" its registry file and
+// "<root>/params.ini" the parameter values, read at start and written back at the end.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,7 @@
 class CApplianceModel {
  public:
   explicit CApplianceModel(const std::string& root);
+  ~CApplianceModel();
 
   CDeviceFiles& Files() { return files_; }
   CDeviceParams& Params() { return params_; }
@@ -52,6 +54,7 @@ class CApplianceModel {
   void SetPlcAddress(int role, const PlcAddress& address);
 
  private:
+  std::string params_file_;
   CDeviceFiles files_;
   CDeviceParams params_;
   CDeviceRegistry registry_;

@@ -117,3 +117,23 @@ TEST(ApplianceModelTest, DataFolderLayoutAttributesAndVersion) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ApplianceModelTest, ParametersAndRegistryOutliveTheModel) {
+  const std::string dir = TempDir();
+  {
+    CApplianceModel model(dir);
+    ASSERT_EQ(model.Params().Set(2, 6, 0), 1);
+    ASSERT_EQ(model.Registry().Write(1, "k", "n", 4, Bytes("abcd")), 1);
+  }
+  CApplianceModel model(dir);
+  EXPECT_EQ(model.Params().Get(2, 0), 6);
+  uint32_t type;
+  std::vector<uint8_t> value;
+  ASSERT_EQ(model.Registry().Read(1, "k", "n", &type, &value), 1);
+  EXPECT_EQ(value, Bytes("abcd"));
+  fs::remove_all(dir);
+}
+
+}  // namespace

@@ -7,6 +7,8 @@ int main(int argc, char** argv) {
   CLI::App app{"velctl: drive a machine-vision appliance from the command line"};
   app.require_subcommand(1);
   velctl::AddTreeCommands(app);
+  velctl::AddSessionCommands(app);
+  velctl::AddDeviceCommands(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
