@@ -157,10 +157,13 @@ int CVelRpc::InvokeRpc(OZK_RPC_INVOKE_STRUCT* frame, uint64_t* slots, uint32_t s
   if (slot_count < 1 || slot_count > kRpcMaxSlots || frame->slot_count != slot_count) return 0;
   if (!std::memchr(frame->function, 0, kRpcNameSize) || frame->function[0] == 0) return 0;
   const int buffers = DescriptorCount(*frame);
+  uint32_t buffer_slots = 0;  // one buffer per slot: a second one would hide the first's size
   for (int i = 0; i < buffers; ++i) {
     const OZK_RPC_BUFFER_DESC& d = frame->buffers[i];
     if (d.flags > kRpcBoth || d.slot == 0 || d.slot >= slot_count || d.offset % 4 != 0) return 0;
     if (uint64_t{d.offset} + d.size > data_size || (d.size > 0 && !data)) return 0;
+    if (buffer_slots & (1u << d.slot)) return 0;
+    buffer_slots |= 1u << d.slot;
   }
   for (int i = 0; i < buffers; ++i) {
     const OZK_RPC_BUFFER_DESC& d = frame->buffers[i];

@@ -64,8 +64,8 @@ void NetConnection::Close() {
     std::lock_guard<std::mutex> lock(mu_);
     if (open_) closed_locally_ = true;
     open_ = false;
+    WakeAll();
   }
-  cv_.notify_all();
   shutdown(fd_, SHUT_RDWR);
 }
 
@@ -120,8 +120,8 @@ int NetConnection::Request(const CLumMsg& request, CLumMsg* reply) {
   bool sent = SendFrame(kRequest, seq, payload);
   std::unique_lock<std::mutex> lock(mu_);
   if (sent) {
-    cv_.wait_for(lock, std::chrono::milliseconds(reply_timeout_ms_),
-                 [&] { return pending.done || !open_; });
+    pending.cv.wait_for(lock, std::chrono::milliseconds(reply_timeout_ms_),
+                        [&] { return pending.done || !open_; });
   }
   pending_.erase(seq);
   if (pending.done) {
@@ -156,8 +156,8 @@ void NetConnection::ReadLoop() {
     std::lock_guard<std::mutex> lock(mu_);
     report = !closed_locally_;
     open_ = false;
+    WakeAll();
   }
-  cv_.notify_all();
   shutdown(fd_, SHUT_RDWR);
   if (report) owner_->OnClosed(this, reason);
 }
@@ -178,7 +178,7 @@ int NetConnection::HandleFrame(Kind kind, uint32_t seq, std::string_view payload
       if (it != pending_.end()) {  // else a late reply to a caller that gave up
         it->second->reply = std::move(task.msg);
         it->second->done = true;
-        cv_.notify_all();
+        it->second->cv.notify_one();
       }
       return 0;
     }
@@ -201,7 +201,7 @@ int NetConnection::HandleFrame(Kind kind, uint32_t seq, std::string_view payload
       if (length < 0 || length > kMaxStreamBytes) return kNetErrBadFrame;
       std::lock_guard<std::mutex> lock(mu_);
       answer_.Reset(length);
-      cv_.notify_all();
+      stream_cv_.notify_all();
       return 0;
     }
     case kStreamData:
@@ -212,11 +212,17 @@ int NetConnection::HandleFrame(Kind kind, uint32_t seq, std::string_view payload
         return kNetErrBadFrame;
       s.received += static_cast<int64_t>(payload.size());
       s.bytes.append(payload);
-      cv_.notify_all();
+      stream_cv_.notify_all();
       return 0;
     }
   }
   return kNetErrBadFrame;
+}
+
+void NetConnection::WakeAll() {
+  for (auto& [seq, pending] : pending_) pending->cv.notify_one();
+  task_cv_.notify_all();
+  stream_cv_.notify_all();
 }
 
 void NetConnection::Enqueue(Task task) {
@@ -226,13 +232,13 @@ void NetConnection::Enqueue(Task task) {
     ++idle_handlers_;
     handlers_.emplace_back([this] { HandlerLoop(); });
   }
-  cv_.notify_all();
+  task_cv_.notify_one();
 }
 
 void NetConnection::HandlerLoop() {
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
-    cv_.wait(lock, [this] { return !open_ || !tasks_.empty(); });
+    task_cv_.wait(lock, [this] { return !open_ || !tasks_.empty(); });
     if (!open_) return;
     Task task = std::move(tasks_.front());
     tasks_.pop_front();
@@ -299,8 +305,8 @@ int NetConnection::StreamWrite(int length, const uint8_t* data) {
 
 int NetConnection::ResponseStreamStart(int* length) {
   std::unique_lock<std::mutex> lock(mu_);
-  const bool started = cv_.wait_for(lock, std::chrono::milliseconds(reply_timeout_ms_),
-                                    [this] { return answer_.started || !open_; });
+  const bool started = stream_cv_.wait_for(lock, std::chrono::milliseconds(reply_timeout_ms_),
+                                           [this] { return answer_.started || !open_; });
   if (!answer_.started) return started ? kNetErrConnReset : kNetErrTimedOut;
   if (length) *length = static_cast<int>(answer_.total);
   return 0;
@@ -319,7 +325,7 @@ int NetConnection::ReadStream(StreamBuffer* s, int length, uint8_t* buffer) {
     const bool complete = s->started && s->received == s->total;
     return have >= want || complete || !open_;
   };
-  cv_.wait_for(lock, std::chrono::milliseconds(reply_timeout_ms_), ready);
+  stream_cv_.wait_for(lock, std::chrono::milliseconds(reply_timeout_ms_), ready);
   if (s->bytes.size() - s->read_pos < want) return open_ ? kNetErrTimedOut : kNetErrConnReset;
   std::memcpy(buffer, s->bytes.data() + s->read_pos, want);
   s->read_pos += want;

@@ -88,6 +88,7 @@ class NetConnection {
   struct Pending {
     bool done = false;
     CLumMsg reply;
+    std::condition_variable cv;
   };
   // Bytes of one stream in one direction.
   struct StreamBuffer {
@@ -105,6 +106,7 @@ class NetConnection {
   int HandleFrame(Kind kind, uint32_t seq, std::string_view payload);
   void Enqueue(Task task);
   void HandlerLoop();
+  void WakeAll();  // under mu_
   void RunTask(Task& task);
   int ReadStream(StreamBuffer* s, int length, uint8_t* buffer);
 
@@ -116,7 +118,9 @@ class NetConnection {
   std::mutex send_mu_;
 
   mutable std::mutex mu_;
-  std::condition_variable cv_;  // replies, stream bytes, tasks, closing
+  // Separate wake-ups, so that a reply wakes its caller alone and not every idle handler.
+  std::condition_variable task_cv_;
+  std::condition_variable stream_cv_;
   bool open_ = true;
   bool closed_locally_ = false;
   uint32_t next_seq_ = 0;

@@ -201,6 +201,7 @@ TEST(InvokeRpc, MalformedFramesAreRefused) {
       {"offset overflow", [](auto& f) { f.buffers[1].offset = 0xfffffffc; }},
       {"unaligned offset", [](auto& f) { f.buffers[1].offset = 17; }},
       {"descriptor on slot 0", [](auto& f) { f.buffers[0].slot = 0; }},
+      {"two buffers on one slot", [](auto& f) { f.buffers[1].slot = 1; }},
       {"descriptor beyond slots", [](auto& f) { f.buffers[0].slot = 3; }},
       {"unknown direction", [](auto& f) { f.buffers[0].flags = 4; }},
       {"short data block", [](auto&) {}, 3, 19},
