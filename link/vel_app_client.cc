@@ -524,6 +524,53 @@ int CVelAppClient::GetServerVersion() {
   return ::GetServerVersion(rpc_.get());
 }
 
+// ---- Parameter navigation ----
+
+int CVelAppClient::GetFirstParam(int group, int flags) {
+  return ::GetFirstParam(rpc_.get(), group, flags);
+}
+int CVelAppClient::GetNextParam(int group, int param, int flags) {
+  return ::GetNextParam(rpc_.get(), group, param, flags);
+}
+int CVelAppClient::GetFirstParamGroup(int flags) {
+  return ::GetFirstParamGroup(rpc_.get(), flags);
+}
+int CVelAppClient::GetNextParamGroup(int group) {
+  return ::GetNextParamGroup(rpc_.get(), group);
+}
+int CVelAppClient::GetParentGroup(int group) {
+  return ::GetParentGroup(rpc_.get(), group);
+}
+int CVelAppClient::ParamSupported(int param) {
+  return ::ParamSupported(rpc_.get(), param);
+}
+int CVelAppClient::IsArgSupported(int param, int arg, int flags) {
+  return ::IsArgSupported(rpc_.get(), param, arg, flags);
+}
+double CVelAppClient::ClosestArgSupported(int param, double value) {
+  return ::ClosestArgSupported(rpc_.get(), param, value);
+}
+double CVelAppClient::GetParamByName(const char* name) {
+  return ::GetParamByName(rpc_.get(), name, 0);
+}
+
+int CVelAppClient::GetGroupProperties(int group, VelGroupProperties* out) {
+  std::array<uint8_t, kGroupRecordSize> record{};
+  ::GetGroupProperties(rpc_.get(), group, record.data());
+  // An unknown group leaves the record as sent: no id.
+  return DecodeGroupProperties(record, out) && out->id == group ? 1 : 0;
+}
+
+int CVelAppClient::GetFirstEnumArg(int param, VelEnumArg* out) {
+  std::array<uint8_t, kEnumArgRecordSize> record{};
+  return ::GetFirstEnumArg(rpc_.get(), param, record.data()) && DecodeEnumArg(record, out) ? 1 : 0;
+}
+
+int CVelAppClient::GetNextEnumArg(int param, const VelEnumArg& prev, VelEnumArg* out) {
+  auto record = EncodeEnumArg(prev);
+  return ::GetNextEnumArg(rpc_.get(), param, record.data()) && DecodeEnumArg(record, out) ? 1 : 0;
+}
+
 void CVelAppClient::SetConnectDialogStatus(const std::wstring& status) {
   status_ = status;
 }

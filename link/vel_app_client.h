@@ -88,6 +88,21 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   void SetConnectDialogStatus(const std::wstring& status) override;
   const std::wstring& GetConnectStatus() const { return status_; }
 
+  // ---- Parameter navigation, carried by the named calls of the same name ----
+  int GetFirstParam(int group, int flags);
+  int GetNextParam(int group, int param, int flags);
+  int GetFirstParamGroup(int flags);
+  int GetNextParamGroup(int group);
+  int GetParentGroup(int group);
+  int GetGroupProperties(int group, VelGroupProperties* out);
+  int ParamSupported(int param);
+  int IsArgSupported(int param, int arg, int flags);
+  double ClosestArgSupported(int param, double value);
+  // prev: the argument before (GetNextEnumArg); out: the argument found.
+  int GetFirstEnumArg(int param, VelEnumArg* out);
+  int GetNextEnumArg(int param, const VelEnumArg& prev, VelEnumArg* out);
+  double GetParamByName(const char* name);
+
   // In-process: the engine's answer; otherwise the network node's exchange. 0 on success.
   int SendNetMessage(CLumMsg* request, CLumMsg* reply) override;
   int OnNetMessage(CLumMsg* request, CLumMsg* reply) override;

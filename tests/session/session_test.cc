@@ -106,6 +106,31 @@ TEST_F(SessionTest, LoopbackRunsTheEngineInProcess) {
   EXPECT_TRUE(fs::is_directory(dir_ + "/engine/files"));
 }
 
+TEST_F(SessionTest, ParameterNavigationThroughNamedCalls) {
+  auto client = Connect(L"loopback", 2);
+  ASSERT_NE(client, nullptr);
+  std::vector<int> groups;
+  for (int g = client->GetFirstParamGroup(0); g; g = client->GetNextParamGroup(g))
+    groups.push_back(g);
+  EXPECT_EQ(groups, (std::vector<int>{1, 2, 3}));
+  VelGroupProperties group;
+  ASSERT_EQ(client->GetGroupProperties(2, &group), 1);
+  EXPECT_EQ(group.name, "Trigger");
+  EXPECT_EQ(client->GetGroupProperties(9, &group), 0);
+  EXPECT_EQ(client->GetParentGroup(2), 1);
+  EXPECT_EQ(client->GetFirstParam(2, 0), 3);
+  EXPECT_EQ(client->GetNextParam(2, 3, 0), 4);
+  EXPECT_EQ(client->ParamSupported(40), 1);
+  EXPECT_EQ(client->IsArgSupported(3, 7, 0), 0);
+  EXPECT_EQ(client->ClosestArgSupported(1, 5.0), 10);
+  EXPECT_EQ(client->GetParamByName("Exposure"), 2000);
+  VelEnumArg arg;
+  std::vector<std::string> names;
+  for (int ok = client->GetFirstEnumArg(3, &arg); ok; ok = client->GetNextEnumArg(3, arg, &arg))
+    names.push_back(arg.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Free Run", "External", "Software"}));
+}
+
 TEST_F(SessionTest, TcpSessionTransfersFiles) {
   StartServer();
   auto client = Connect(L"127.0.0.1", 0);
