@@ -40,8 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   --size;
   if (mode & 1) {
     CLumMsg request, reply;
-    if (DecodeLumMsg(std::string_view(reinterpret_cast<const char*>(data), size), &request))
-      rpc->OnNetMessage(&request, &reply);
+    if (!DecodeLumMsg(std::string_view(reinterpret_cast<const char*>(data), size), &request))
+      return 0;
+    // Probe reads the descriptors of the frame being served.
+    const std::string_view frame = request.Get(0).GetBytes(0);
+    g_frame = OZK_RPC_INVOKE_STRUCT{};
+    if (frame.size() == sizeof g_frame) std::memcpy(&g_frame, frame.data(), sizeof g_frame);
+    rpc->OnNetMessage(&request, &reply);
     return 0;
   }
   if (size < sizeof g_frame + 1) return 0;

@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "link/tvar_access.h"
 #include "netmsg/net_socket.h"
-#include "platform/mutex.h"
 #include "platform/shared_library.h"
 #include "vartree/tvar.h"
 
@@ -230,29 +228,17 @@ int CVelRpc::OnNetMessage(CLumMsg* request, CLumMsg* reply) {
                            request->Get(1).GetBytes(0).size()),
                  static_cast<uint32_t>(request->Get(2).GetLongLong(0)));
       return 1;
-    default:
+    case kMsgVarLock:
+    case kMsgVarUnLock:
       return ServeVarMessage(this, *request, reply);
+    default: {
+      int handled = 0;
+      peer_lock_.Run([&] { handled = ServeVarMessage(this, *request, reply); });
+      return handled;
+    }
   }
 }
 
 int CVelRpc::SendToDest(const char* dest, std::span<const uint8_t> data, uint32_t flag) {
   return dest_sender_ ? dest_sender_(dest, data, flag) : 0;
-}
-
-int CVelRpc::EnterTreeLockForPeer() {
-  GetTreeLock()->Enter();
-  std::lock_guard<std::mutex> lock(peer_lock_mu_);
-  ++peer_lock_depth_[std::this_thread::get_id()];
-  return 1;
-}
-
-int CVelRpc::LeaveTreeLockForPeer() {
-  {
-    std::lock_guard<std::mutex> lock(peer_lock_mu_);
-    auto it = peer_lock_depth_.find(std::this_thread::get_id());
-    if (it == peer_lock_depth_.end()) return 0;
-    if (--it->second == 0) peer_lock_depth_.erase(it);
-  }
-  GetTreeLock()->Leave();
-  return 1;
 }

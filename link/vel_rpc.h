@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "link/peer_lock.h"
 #include "link/rpc_frame.h"
 #include "netmsg/net_node.h"
 #include "vartree/tvar_seams.h"
@@ -86,10 +87,9 @@ class CVelRpc : public XTVarRemote {
   void SetDestSender(DestSender sender) { dest_sender_ = std::move(sender); }
   int SendToDest(const char* dest, std::span<const uint8_t> data, uint32_t flag);
 
-  // The tree lock as a peer holds it (tVarLock / tVarUnLock): a leave is honoured only on the
-  // thread that entered, as often as it entered.
-  int EnterTreeLockForPeer();
-  int LeaveTreeLockForPeer();
+  // The tree lock as the peer holds it (tVarLock / tVarUnLock); see PeerTreeLock.
+  int EnterTreeLockForPeer() { return peer_lock_.Lock(); }
+  int LeaveTreeLockForPeer() { return peer_lock_.Unlock(); }
 
   // ---- XTVarRemote: the mirror's operations, sent to the peer ----
   int ReadVar(const std::string& full_name, uint32_t capacity, TVarRemoteValue* out) override;
@@ -127,6 +127,5 @@ class CVelRpc : public XTVarRemote {
   std::vector<std::string> libraries_;
   std::map<std::string, std::unique_ptr<port::SharedLibrary>> loaded_;  // null: failed to load
 
-  std::mutex peer_lock_mu_;
-  std::map<std::thread::id, int> peer_lock_depth_;
+  PeerTreeLock peer_lock_;
 };

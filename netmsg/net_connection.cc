@@ -1,9 +1,12 @@
 #include "netmsg/net_connection.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -17,6 +20,8 @@ constexpr int64_t kMaxStreamBytes = int64_t{1} << 30;
 constexpr size_t kHeaderBytes = 5;  // kind + seq
 
 thread_local NetConnection* t_serving = nullptr;
+// The connection whose request runs on this thread.
+thread_local NetConnection* t_running = nullptr;
 
 template <typename T>
 void Put(std::string* out, T v) {
@@ -41,11 +46,11 @@ void NetConnection::StreamBuffer::Reset(int64_t length) {
   read_pos = 0;
 }
 
-NetConnection::NetConnection(int fd, Owner* owner, int id) : fd_(fd), owner_(owner), id_(id) {}
+NetConnection::NetConnection(int fd, Owner* owner, int id)
+    : fd_(fd), owner_(owner), id_(id), task_event_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 NetConnection::~NetConnection() {
   Close();
-  if (reader_.joinable()) reader_.join();
   std::vector<std::thread> handlers;
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -53,20 +58,35 @@ NetConnection::~NetConnection() {
   }
   for (std::thread& t : handlers) t.join();
   close(fd_);
+  if (task_event_ >= 0) close(task_event_);
 }
 
 void NetConnection::Start() {
-  reader_ = std::thread([this] { ReadLoop(); });
+  std::lock_guard<std::mutex> lock(mu_);
+  SpawnHandlerLocked();
 }
 
 void NetConnection::Close() {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    if (open_) closed_locally_ = true;
+    if (!ended_) closed_locally_ = true;
+    ended_ = true;
     open_ = false;
     WakeAll();
   }
   shutdown(fd_, SHUT_RDWR);
+}
+
+void NetConnection::End(int reason) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (ended_) return;
+    ended_ = true;
+    open_ = false;
+    WakeAll();
+  }
+  shutdown(fd_, SHUT_RDWR);
+  owner_->OnClosed(this, reason);
 }
 
 bool NetConnection::IsOpen() {
@@ -76,7 +96,6 @@ bool NetConnection::IsOpen() {
 
 bool NetConnection::IsOwnThread() const {
   const std::thread::id self = std::this_thread::get_id();
-  if (reader_.get_id() == self) return true;
   std::lock_guard<std::mutex> lock(mu_);
   for (const std::thread& t : handlers_)
     if (t.get_id() == self) return true;
@@ -116,14 +135,47 @@ int NetConnection::Request(const CLumMsg& request, CLumMsg* reply) {
     if (!open_) return kNetErrNotConnected;
     seq = ++next_seq_;
     pending_[seq] = &pending;
+    ++waiting_callers_;
   }
-  bool sent = SendFrame(kRequest, seq, payload);
+  const bool nested = t_running == this;
+  const bool sent = SendFrame(kRequest, seq, payload);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(reply_timeout_ms_);
   std::unique_lock<std::mutex> lock(mu_);
-  if (sent) {
-    pending.cv.wait_for(lock, std::chrono::milliseconds(reply_timeout_ms_),
-                        [&] { return pending.done || !open_; });
+  if (nested) {  // let queued requests (the nested one among them) run while this one waits
+    --executing_;
+    if (!tasks_.empty()) {
+      if (idle_handlers_ == 0) SpawnHandlerLocked();
+      task_cv_.notify_one();
+    }
   }
+  while (sent && !pending.done && open_ && std::chrono::steady_clock::now() < deadline) {
+    if (reading_) {
+      pending.cv.wait_until(lock, deadline);
+      continue;
+    }
+    reading_ = true;
+    lock.unlock();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    std::optional<Task> task;
+    int reason = 0;
+    const bool ok =
+        WaitReadable(static_cast<int>(std::max<int64_t>(left.count(), 0)), false) != 1 ||
+        ReadOne(&task, &reason);
+    lock.lock();
+    ReleaseReaderLocked();
+    if (task) EnqueueLocked(std::move(*task));
+    if (!ok) {
+      lock.unlock();
+      End(reason);
+      lock.lock();
+    }
+  }
+  --waiting_callers_;
+  if (nested) ++executing_;
   pending_.erase(seq);
+  WakeReaders();
   if (pending.done) {
     *reply = std::move(pending.reply);
     return 0;
@@ -131,38 +183,65 @@ int NetConnection::Request(const CLumMsg& request, CLumMsg* reply) {
   return open_ && sent ? kNetErrTimedOut : kNetErrConnReset;
 }
 
-void NetConnection::ReadLoop() {
-  int reason = 0;
-  for (;;) {
-    uint32_t length;
-    if (!netio::RecvAll(fd_, &length, sizeof length)) break;
-    if (length < kHeaderBytes || length > kMaxFrameBytes) {
-      reason = kNetErrBadFrame;
-      break;
-    }
-    std::string body(length, '\0');
-    if (!netio::RecvAll(fd_, body.data(), length)) {
-      reason = kNetErrConnReset;
-      break;
-    }
-    std::string_view in(body);
-    const auto kind = static_cast<Kind>(Take<uint8_t>(&in));
-    const uint32_t seq = Take<uint32_t>(&in);
-    reason = HandleFrame(kind, seq, in);
-    if (reason) break;
-  }
-  bool report;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    report = !closed_locally_;
-    open_ = false;
-    WakeAll();
-  }
-  shutdown(fd_, SHUT_RDWR);
-  if (report) owner_->OnClosed(this, reason);
+int NetConnection::WaitReadable(int timeout_ms, bool watch_tasks) {
+  if (buffered_ > 0) return 1;  // a frame already read from the socket waits in the buffer
+  pollfd p[2] = {{fd_, POLLIN, 0}, {task_event_, POLLIN, 0}};
+  int n;
+  do {
+    n = poll(p, watch_tasks ? 2 : 1, timeout_ms);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return 0;
+  if (p[0].revents) return 1;
+  uint64_t count;
+  (void)!read(task_event_, &count, sizeof count);
+  return 2;
 }
 
-int NetConnection::HandleFrame(Kind kind, uint32_t seq, std::string_view payload) {
+bool NetConnection::Fill(size_t need) {
+  if (rtail_ - rhead_ >= need) return true;
+  if (rhead_ > 0) {
+    std::memmove(rbuf_.data(), rbuf_.data() + rhead_, rtail_ - rhead_);
+    rtail_ -= rhead_;
+    rhead_ = 0;
+  }
+  if (need > rbuf_.size()) rbuf_.resize(need);
+  while (rtail_ < need) {
+    const ssize_t n = recv(fd_, rbuf_.data() + rtail_, rbuf_.size() - rtail_, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    rtail_ += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool NetConnection::ReadOne(std::optional<Task>* task, int* reason) {
+  *reason = 0;
+  if (!Fill(4)) return false;
+  uint32_t length;
+  std::memcpy(&length, rbuf_.data() + rhead_, sizeof length);
+  if (length < kHeaderBytes || length > kMaxFrameBytes) {
+    *reason = kNetErrBadFrame;
+    return false;
+  }
+  if (!Fill(4 + size_t{length})) {
+    *reason = kNetErrConnReset;
+    return false;
+  }
+  std::string_view in(rbuf_.data() + rhead_ + 4, length);
+  const auto kind = static_cast<Kind>(Take<uint8_t>(&in));
+  const uint32_t seq = Take<uint32_t>(&in);
+  *reason = HandleFrame(kind, seq, in, task);
+  rhead_ += 4 + size_t{length};
+  if (rhead_ == rtail_) {
+    rhead_ = rtail_ = 0;
+    if (rbuf_.size() > kReadChunk) rbuf_.assign(kReadChunk, 0);  // after an outsized frame
+  }
+  buffered_ = rtail_ - rhead_;
+  return *reason == 0;
+}
+
+int NetConnection::HandleFrame(Kind kind, uint32_t seq, std::string_view payload,
+                               std::optional<Task>* request) {
   switch (kind) {
     case kRequest:
     case kNotify:
@@ -170,7 +249,7 @@ int NetConnection::HandleFrame(Kind kind, uint32_t seq, std::string_view payload
       Task task{kind, seq, CLumMsg()};
       if (!DecodeLumMsg(payload, &task.msg)) return kNetErrBadFrame;
       if (kind != kReply) {
-        Enqueue(std::move(task));
+        *request = std::move(task);
         return 0;
       }
       std::lock_guard<std::mutex> lock(mu_);
@@ -192,7 +271,7 @@ int NetConnection::HandleFrame(Kind kind, uint32_t seq, std::string_view payload
         std::lock_guard<std::mutex> lock(mu_);
         incoming_.Reset(task.stream_length);
       }
-      Enqueue(std::move(task));
+      *request = std::move(task);
       return 0;
     }
     case kAnswerStart: {
@@ -225,29 +304,113 @@ void NetConnection::WakeAll() {
   stream_cv_.notify_all();
 }
 
-void NetConnection::Enqueue(Task task) {
-  std::lock_guard<std::mutex> lock(mu_);
-  tasks_.push_back(std::move(task));
-  if (idle_handlers_ == 0 && handlers_.size() < kMaxHandlers) {
-    ++idle_handlers_;
-    handlers_.emplace_back([this] { HandlerLoop(); });
+void NetConnection::ReleaseReaderLocked() {
+  reading_ = false;
+  // Frames left in the buffer wake a handler thread that watches only the socket.
+  if (buffered_ > 0) {
+    const uint64_t one = 1;
+    (void)!write(task_event_, &one, sizeof one);
   }
-  task_cv_.notify_one();
 }
 
+void NetConnection::WakeReaders() {
+  for (auto& [seq, pending] : pending_) pending->cv.notify_one();
+  task_cv_.notify_all();
+}
+
+void NetConnection::SpawnHandlerLocked() {
+  if (!open_ || handlers_.size() >= kMaxHandlers) return;
+  ++idle_handlers_;
+  handlers_.emplace_back([this] { HandlerLoop(); });
+}
+
+void NetConnection::EnqueueLocked(Task task) {
+  tasks_.push_back(std::move(task));
+  if (executing_ > 0) return;  // the running request's thread takes it up next
+  if (idle_handlers_ == 0) SpawnHandlerLocked();
+  task_cv_.notify_one();
+  const uint64_t one = 1;
+  (void)!write(task_event_, &one, sizeof one);
+}
+
+// An idle handler runs queued tasks, else watches the socket while no caller does, reads a
+// frame when one comes and runs it itself after handing the watch on.
 void NetConnection::HandlerLoop() {
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
-    task_cv_.wait(lock, [this] { return !open_ || !tasks_.empty(); });
     if (!open_) return;
-    Task task = std::move(tasks_.front());
-    tasks_.pop_front();
+    if (!tasks_.empty() && executing_ == 0) {
+      --idle_handlers_;
+      RunOrQueueLocked(lock, std::nullopt);
+      ++idle_handlers_;
+      continue;
+    }
+    if (reading_ || waiting_callers_ > 0 || watching_) {
+      task_cv_.wait(lock, [this] {
+        return !open_ || (!tasks_.empty() && executing_ == 0) ||
+               (!reading_ && waiting_callers_ == 0 && !watching_);
+      });
+      continue;
+    }
+    // One handler thread watches the socket; the others sleep until it stops watching.
+    watching_ = true;
+    lock.unlock();
+    const int ready = WaitReadable(-1, true);
+    lock.lock();
+    watching_ = false;
+    task_cv_.notify_one();
+    if (ready != 1 || !open_ || reading_ || waiting_callers_ > 0) continue;
+    reading_ = true;
     --idle_handlers_;
     lock.unlock();
-    RunTask(task);
+    std::optional<Task> task;
+    int reason = 0;
+    // Another reader may have taken the bytes meanwhile; then there is nothing to read here.
+    const bool ok = WaitReadable(0, false) != 1 || ReadOne(&task, &reason);
     lock.lock();
+    ReleaseReaderLocked();
+    WakeReaders();
+    if (!ok) {
+      ++idle_handlers_;
+      lock.unlock();
+      End(reason);
+      lock.lock();
+      continue;
+    }
+    if (task) {
+      if (idle_handlers_ == 0) SpawnHandlerLocked();
+      RunOrQueueLocked(lock, std::move(*task));
+    }
     ++idle_handlers_;
   }
+}
+
+void NetConnection::RunOrQueueLocked(std::unique_lock<std::mutex>& lock,
+                                     std::optional<Task> fresh) {
+  if (fresh) {
+    if (executing_ > 0 || !tasks_.empty()) {
+      tasks_.push_back(std::move(*fresh));
+      return;
+    }
+  } else if (executing_ > 0 || tasks_.empty()) {
+    return;
+  }
+  // This thread also runs what queued up behind its request.
+  Task task = fresh ? std::move(*fresh) : std::move(tasks_.front());
+  if (!fresh) tasks_.pop_front();
+  for (;;) {
+    ++executing_;
+    lock.unlock();
+    t_running = this;
+    RunTask(task);
+    t_running = nullptr;
+    lock.lock();
+    --executing_;
+    if (tasks_.empty() || executing_ > 0) break;
+    task = std::move(tasks_.front());
+    tasks_.pop_front();
+  }
+  if (!tasks_.empty()) task_cv_.notify_one();
 }
 
 void NetConnection::RunTask(Task& task) {

@@ -2,23 +2,29 @@
 //
 // Frame on the wire: body_len:u32, then the body: kind:u8, seq:u32, payload (at most
 // kMaxFrameBytes). A request carries a sequence number that its reply repeats, so both ends may
-// send requests at any time and wait for their own replies. One reader thread only reads frames:
-// it hands replies to their waiters and stream bytes to their buffers, and queues requests and
-// stream starts for the handler threads. A handler that itself sends a request and waits is
-// therefore still served: when every handler thread is busy, another one is started (up to
-// kMaxHandlers). A frame that is not well formed ends the connection (reason kNetErrBadFrame).
-// When the connection ends, every waiting caller is released with an error and the owner's
-// OnClosed runs once, on the reader thread, unless the owner closed it itself.
+// send requests at any time and wait for their own replies.
+//
+// Reading is a role that one thread at a time holds: an idle handler thread, or a caller waiting
+// for its reply (which then reads that reply itself, without a thread switch). A handler thread
+// gives the role up before it runs the request it read, so a handler that itself sends a request
+// and waits is still served: it reads as a caller, and another handler thread (up to
+// kMaxHandlers) watches for the peer's next requests. Requests still run one at a time in their
+// order of arrival; only while one waits for its own nested request do the next ones run. A frame
+// that is not well formed ends the connection (reason kNetErrBadFrame). When the connection ends,
+// every waiting caller is released with an error and the owner's OnClosed runs once, on the thread
+// that noticed, unless the owner closed it itself.
 //
 // A connection must not be destroyed on one of its own threads; owners park it instead
 // (see IsOwnThread).
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -101,13 +107,27 @@ class NetConnection {
   };
 
   bool SendFrame(Kind kind, uint32_t seq, std::string_view payload);
-  void ReadLoop();
+  // Waits for bytes on the socket (1), or with watch_tasks for a queued task (2); 0 on time-out.
+  int WaitReadable(int timeout_ms, bool watch_tasks);
+  // Reads one frame (holding the reader role). A request or stream start comes back in *task.
+  // False when the connection must end, with the reason.
+  bool ReadOne(std::optional<Task>* task, int* reason);
+  // Buffers at least need unread bytes (holding the reader role); false when the peer is gone.
+  bool Fill(size_t need);
   // Returns 0, or the reason the connection must end.
-  int HandleFrame(Kind kind, uint32_t seq, std::string_view payload);
-  void Enqueue(Task task);
+  int HandleFrame(Kind kind, uint32_t seq, std::string_view payload, std::optional<Task>* task);
+  void End(int reason);
+  void SpawnHandlerLocked();
+  void EnqueueLocked(Task task);
   void HandlerLoop();
-  void WakeAll();  // under mu_
+  void WakeAll();      // under mu_: the connection ended
+  void WakeReaders();  // under mu_: the reader role is free
+  void ReleaseReaderLocked();
   void RunTask(Task& task);
+  // Runs a fresh task now when no other request runs or waits in the queue, else queues it;
+  // then, or without one, runs the queue while nothing else runs (under mu_, which it leaves
+  // while a task runs).
+  void RunOrQueueLocked(std::unique_lock<std::mutex>& lock, std::optional<Task> fresh);
   int ReadStream(StreamBuffer* s, int length, uint8_t* buffer);
 
   const int fd_;
@@ -122,7 +142,14 @@ class NetConnection {
   std::condition_variable task_cv_;
   std::condition_variable stream_cv_;
   bool open_ = true;
+  bool ended_ = false;
   bool closed_locally_ = false;
+  bool reading_ = false;        // a thread holds the reader role
+  bool watching_ = false;       // a handler thread waits for the socket
+  size_t waiting_callers_ = 0;  // callers waiting for replies read the socket themselves
+  // Requests run one at a time, in the order they came, except that one waiting for its own
+  // nested request lets the next ones run meanwhile.
+  size_t executing_ = 0;
   uint32_t next_seq_ = 0;
   std::map<uint32_t, Pending*> pending_;
   std::deque<Task> tasks_;
@@ -131,6 +158,13 @@ class NetConnection {
   StreamBuffer incoming_;  // a stream the peer started
   StreamBuffer answer_;    // the peer's answer to our stream
   bool answered_ = false;  // the running stream handler wrote its answer
+  const int task_event_;
 
-  std::thread reader_;
+  // Bytes received and not yet taken, used by the reader-role holder only; one recv usually
+  // brings in a whole frame, often more.
+  static constexpr size_t kReadChunk = 64 * 1024;
+  std::vector<char> rbuf_ = std::vector<char>(kReadChunk);
+  size_t rhead_ = 0;
+  size_t rtail_ = 0;
+  std::atomic<size_t> buffered_{0};  // eventfd: wakes handler threads that watch the socket
 };

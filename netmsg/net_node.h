@@ -1,11 +1,13 @@
 // The network nodes of the server link: CNetClientNode (one connection to a server) and
 // CNetServerNode (accepts clients). Both carry CLumMsg requests both ways over TCP: a node's
 // OnNetMessage answers the peer's requests (on a handler thread, never the socket reader) while
-// its own SendNetMessage calls wait for their replies.
+// its own SendNetMessage calls wait for their replies. Requests from one peer are answered in
+// the order they were sent.
 //
 // Results: 0 for success, otherwise an error number (net_socket.h; 10061: refused).
 // OnDisconnect (client) and OnClientDisconnect (server) fire once when the peer goes away or the
-// link breaks, not when this side disconnects; waiting callers are released with an error.
+// link breaks, not when this side disconnects, on the thread that noticed (a handler thread, or a
+// caller waiting for its reply); waiting callers are released with an error.
 // A class derived from a node must call Disconnect (or Close) in its own destructor, so that no
 // callback reaches a half-destroyed object.
 #pragma once
