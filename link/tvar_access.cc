@@ -101,7 +101,10 @@ uint32_t tVarGetRefCount(CVelRpc* rpc, const char* name) {
 uint32_t tVarRelease(CVelRpc* rpc, const char* name, int count) {
   CtVarLock lock;
   CtVar* v = Node(rpc, name);
-  return v ? v->Release(static_cast<uint32_t>(count < 0 ? 0 : count), 0, 1) : 0;
+  if (!v) return 0;
+  // The channel's root is owned by its holder: a peer's release never deletes it.
+  if (v == rpc->GetRootTVar()) return v->GetRefCount(0);
+  return v->Release(static_cast<uint32_t>(count < 0 ? 0 : count), 0, 1);
 }
 
 int tVarReadTree(CVelRpc* rpc, const char* name, uint32_t size, std::vector<uint8_t>* out) {

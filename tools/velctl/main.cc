@@ -8,6 +8,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   velctl::AddTreeCommands(app);
   velctl::AddEvalCommands(app);
+  velctl::AddSessionCommands(app);
+  velctl::AddDeviceCommands(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

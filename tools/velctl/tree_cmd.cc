@@ -6,60 +6,22 @@
 #include "platform/text.h"
 #include "tools/velctl/commands.h"
 #include "tools/velctl/tree_file.h"
+#include "tools/velctl/tree_print.h"
 #include "vartree/tvar.h"
 
 namespace velctl {
-namespace {
-
-std::string Quote(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\x%02x", c);
-      out += esc;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string ShowValue(CtVar& node) {
-  switch (node.GetStoredType()) {
-    case OZK_TVAR_STRING: {
-      const std::string text = node.GetValueStr();
-      return Quote(text);
-    }
-    case OZK_TVAR_DATA: {
-      uint32_t size = 0;
-      node.GetData(&size);
-      return "<data " + std::to_string(size) + " bytes>";
-    }
-    case OZK_TVAR_DEST:
-      return "<attached " + node.GetValueStr() + ">";
-    case OZK_TVAR_NONE:
-      return "<branch>";
-    default:
-      return node.GetValueStr();
-  }
-}
-
-void PrintTree(CtVar& node, int depth, std::ostream& out) {
-  for (CtVar* c = node.GetFirstChild(); c; c = c->GetNextSibling()) {
-    out << std::string(2 * depth, ' ') << c->NameView() << " = " << ShowValue(*c) << '\n';
-    PrintTree(*c, depth + 1, out);
-  }
-}
-
-}  // namespace
 
 void AddTreeCommands(CLI::App& app) {
-  CLI::App* tree = app.add_subcommand("tree", "Show and convert variable tree files");
-  tree->require_subcommand(1);
+  CLI::App* tree = app.add_subcommand(
+      "tree", "The connected appliance's variable tree [below PATH]; or show/convert tree files");
+  tree->require_subcommand(0, 1);
+  auto path = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
+  tree->add_option("PATH", *path, "Dotted path of the branch to show");
+  tree->add_flag("--json", *json, "Print one JSON document");
+  tree->callback([tree, path, json] {
+    if (tree->get_subcommands().empty()) ShowRemoteTree(*path, *json);
+  });
 
   auto show_file = std::make_shared<std::string>();
   auto show_from = std::make_shared<std::string>("auto");

@@ -1,0 +1,67 @@
+#include "engine/appliance_model.h"
+
+#include <algorithm>
+
+#include "link/versions.h"
+
+CApplianceModel::CApplianceModel(const std::string& root)
+    : params_file_(root + "/params.ini"),
+      files_(root + "/files"),
+      registry_(root + "/registry.txt"),
+      gpio_(8, 8, 1),
+      attr_{"ZelvinEC.dll", "Inspection", "1.0", "Zelvin EC", "Zelvin"},
+      server_version_(ClientVersion()) {
+  params_.AddStandardSet();
+  params_.ReadFile(params_file_);
+}
+
+CApplianceModel::~CApplianceModel() {
+  params_.WriteFile(params_file_);
+  registry_.Flush();
+}
+
+VelAppAttributes CApplianceModel::Attributes() const {
+  std::lock_guard lock(attr_mu_);
+  return attr_;
+}
+
+void CApplianceModel::SetAttributes(const VelAppAttributes& attr) {
+  std::lock_guard lock(attr_mu_);
+  attr_ = attr;
+}
+
+uint32_t CApplianceModel::ReadReg(uint32_t address) const {
+  std::lock_guard lock(state_mu_);
+  auto it = registers_.find(address);
+  return it == registers_.end() ? 0 : it->second;
+}
+
+void CApplianceModel::WriteReg(uint32_t address, uint32_t value) {
+  std::lock_guard lock(state_mu_);
+  if (registers_.size() < kMaxRegisters || registers_.count(address)) registers_[address] = value;
+}
+
+void CApplianceModel::PutPortString(const std::string& bytes) {
+  std::lock_guard lock(state_mu_);
+  port_buffer_ += bytes.substr(0, kMaxPortBytes - std::min(kMaxPortBytes, port_buffer_.size()));
+}
+
+std::string CApplianceModel::GetPortString(size_t max_bytes) {
+  std::lock_guard lock(state_mu_);
+  std::string out = port_buffer_.substr(0, max_bytes);
+  port_buffer_.erase(0, out.size());
+  return out;
+}
+
+CApplianceModel::PlcAddress CApplianceModel::GetPlcAddress(int role) const {
+  std::lock_guard lock(state_mu_);
+  auto it = plc_addresses_.find(role);
+  return it == plc_addresses_.end() ? PlcAddress{} : it->second;
+}
+
+void CApplianceModel::SetPlcAddress(int role, const PlcAddress& address) {
+  // Comm roles are 1 to 20; anything else is not a PLC of this appliance.
+  if (role < 1 || role > 20) return;
+  std::lock_guard lock(state_mu_);
+  plc_addresses_[role] = address;
+}

@@ -1,0 +1,70 @@
+// The simulated appliance behind the reference server: its files (a sandbox folder), parameters,
+// registry, digital I/O, application attributes and version, all kept below one data folder:
+// "<root>/files" is the device's file system, "<root>/registry.txt" its registry file and
+// "<root>/params.ini" the parameter values, read at start and written back at the end.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "engine/device_files.h"
+#include "engine/device_gpio.h"
+#include "engine/device_params.h"
+#include "engine/device_registry.h"
+#include "link/device_records.h"
+
+class CApplianceModel {
+ public:
+  explicit CApplianceModel(const std::string& root);
+  ~CApplianceModel();
+
+  CDeviceFiles& Files() { return files_; }
+  CDeviceParams& Params() { return params_; }
+  CDeviceRegistry& Registry() { return registry_; }
+  CDeviceGpio& Gpio() { return gpio_; }
+
+  VelAppAttributes Attributes() const;
+  void SetAttributes(const VelAppAttributes& attr);
+
+  // The version the server reports; settable so that a mismatch can be tried.
+  int ServerVersion() const { return server_version_; }
+  void SetServerVersion(int version) { server_version_ = version; }
+
+  int NumCameras() const { return num_cameras_; }
+  void SetNumCameras(int count) { num_cameras_ = count; }
+
+  // Hardware registers: unset ones read 0; at most kMaxRegisters distinct addresses are kept.
+  static constexpr size_t kMaxRegisters = 4096;
+  uint32_t ReadReg(uint32_t address) const;
+  void WriteReg(uint32_t address, uint32_t value);
+
+  // The serial port of the appliance, wired back to itself: what is put can be got again.
+  static constexpr size_t kMaxPortBytes = 65536;
+  void PutPortString(const std::string& bytes);
+  std::string GetPortString(size_t max_bytes);
+
+  // Network settings of a PLC comm role: three numbers and a text.
+  struct PlcAddress {
+    uint32_t parts[3] = {0, 0, 0};
+    std::string text;
+  };
+  PlcAddress GetPlcAddress(int role) const;
+  void SetPlcAddress(int role, const PlcAddress& address);
+
+ private:
+  std::string params_file_;
+  CDeviceFiles files_;
+  CDeviceParams params_;
+  CDeviceRegistry registry_;
+  CDeviceGpio gpio_;
+  mutable std::mutex attr_mu_;
+  VelAppAttributes attr_;
+  std::atomic<int> server_version_;
+  std::atomic<int> num_cameras_{1};
+  mutable std::mutex state_mu_;
+  std::map<uint32_t, uint32_t> registers_;
+  std::string port_buffer_;
+  std::map<int, PlcAddress> plc_addresses_;
+};

@@ -1,0 +1,160 @@
+// CVelAppClient: the client object a host obtains from OzkConnectToVelServer.
+//
+// It reaches the server over TCP through its network node, or in-process for the host
+// "loopback" (the engine library is loaded and every message handed to it directly), learns the
+// application attributes and versions, loads the matching appliance library, and offers the
+// device services. The connect mode decides about the user: 0 shows failures as message boxes
+// (port::ShowMessage), 1 is light (no messages, optional start-up queries skipped), any other
+// value shows no messages and runs the full start-up; 3 also runs without a connect dialog.
+//
+// The server port is 5005; $VEL_SERVER_PORT changes it for the whole process (a second server
+// on one machine, tests).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/vel_appliance.h"
+#include "link/device_records.h"
+#include "link/device_services.h"
+#include "link/server_engine.h"
+#include "netmsg/net_node.h"
+
+class CtVar;
+class CVelRpc;
+class XTVarDests;
+namespace port {
+class SharedLibrary;
+}
+
+using OZK_CONNECT_MODE = int;
+
+// The interface part of the client, as other libraries see it.
+class XVelAppClient : public CNetClientNode {
+ public:
+  virtual CtVar* GetRootTVar() = 0;
+  virtual CVelRpc* GetRpc() = 0;
+  virtual XTVarDests* GetAppDest() = 0;
+  virtual int GetServerVersion() = 0;
+  virtual int Close(int flag) = 0;
+  virtual int IsConnectionDropped() = 0;
+};
+
+class CVelAppClient : public XVelAppClient, public CDeviceServices {
+ public:
+  CVelAppClient();
+  ~CVelAppClient() override;
+
+  static int ServerPort();
+
+  // The whole connect sequence; 1 when connected with the appliance loaded.
+  int ConnectToVelServer(const wchar_t* host, OZK_CONNECT_MODE mode);
+  // Connects and, on the server port, runs the start-up exchange. 0 or an error number.
+  virtual int Open(const wchar_t* host, int port);
+  virtual int Open(const char* host, int port);
+  // The transport connection: 0, the network error number, or -1 for a bad host or port.
+  int Connect(const char* host, int port) override;
+  virtual int Connect(const wchar_t* host, int port);
+
+  int Close(int flag) override;
+  void CloseAppClient(int flag);
+  int Disconnect() override;
+  void OnDisconnect(int reason) override;
+  void OnServerConnected();
+  int IsConnected() const { return connected_; }
+  int IsConnectionDropped() override;
+  int IsLoopback() const { return loopback_; }
+  int IsServerInUse();
+  int SendServerDisconnectCommand();
+  int StartVelServer();
+  void UpdateClientSettingsForServer(const char* host);
+  void UpdateServerTime(int force);
+  int GetClientVersion() const;
+  int GetServerVersion() override;
+  std::string GetClientDllName() const { return attr_.library; }
+  const VelAppAttributes& GetAppAttr() const { return attr_; }
+  CVelRpc* GetRpc() override { return rpc_.get(); }
+  CtVar* GetRootTVar() override { return root_; }
+  CtVar* GetVarDispCfg() { return disp_cfg_.get(); }
+  XTVarDests* GetAppDest() override { return app_dest_; }
+  CVelAppliance* GetAppliance() const { return appliance_; }
+  int GetExpressMode() const { return express_; }
+  int GetMaxLogImageCount() const { return max_log_image_count_; }
+  const std::wstring& GetLogHistoryPath() const { return log_history_path_; }
+  void SetVBClient(int vb) { vb_client_ = vb; }
+  void SetConnectDialogStatus(const std::wstring& status) override;
+  const std::wstring& GetConnectStatus() const { return status_; }
+
+  // ---- Parameter navigation, carried by the named calls of the same name ----
+  int GetFirstParam(int group, int flags);
+  int GetNextParam(int group, int param, int flags);
+  int GetFirstParamGroup(int flags);
+  int GetNextParamGroup(int group);
+  int GetParentGroup(int group);
+  int GetGroupProperties(int group, VelGroupProperties* out);
+  int ParamSupported(int param);
+  int IsArgSupported(int param, int arg, int flags);
+  double ClosestArgSupported(int param, double value);
+  // prev: the argument before (GetNextEnumArg); out: the argument found.
+  int GetFirstEnumArg(int param, VelEnumArg* out);
+  int GetNextEnumArg(int param, const VelEnumArg& prev, VelEnumArg* out);
+  double GetParamByName(const char* name);
+
+  // In-process: the engine's answer; otherwise the network node's exchange. 0 on success.
+  int SendNetMessage(CLumMsg* request, CLumMsg* reply) override;
+  int OnNetMessage(CLumMsg* request, CLumMsg* reply) override;
+
+  // The express flag from the appliance library's name, else from the grab type and the number
+  // of I/O lines, else from the setting.
+  static int DecideExpressFlag(const std::string& library, int grab_type, uint32_t gpio_lines,
+                               int setting);
+
+ private:
+  int ConnectInProcess();
+  void DisconnectEngine();
+  bool LoadApplianceLibrary(int server_version);
+  int CreateAppliance();
+  void ShowError(const std::wstring& text, int title_id);
+  bool Interactive() const { return mode_ == 0; }
+  bool Light() const { return mode_ == 1 || mode_ == 3; }
+
+  OZK_CONNECT_MODE mode_ = 0;
+  std::atomic<int> loopback_{0};
+  std::atomic<int> connected_{0};
+  int started_here_ = 0;
+  std::atomic<int> closing_{0};
+  int vb_client_ = 0;
+  std::string host_;
+
+  // In-process engine.
+  std::unique_ptr<port::SharedLibrary> engine_lib_;
+  void* engine_ = nullptr;
+  OzkServerEngineOnNetMessageFn engine_on_message_ = nullptr;
+  std::mutex engine_mu_;
+
+  std::unique_ptr<CVelRpc> rpc_;
+  std::unique_ptr<CtVar> disp_cfg_;
+  std::unique_ptr<CtVar> local_root_;
+  CtVar* root_ = nullptr;
+  XTVarDests* app_dest_ = nullptr;
+
+  std::unique_ptr<port::SharedLibrary> appliance_lib_;
+  CVelAppliance* appliance_ = nullptr;
+  std::recursive_timed_mutex update_mutex_;
+
+  VelAppAttributes attr_;
+  int startup_value_ = 0;
+  int camera_count_ = 0;
+  int express_ = 0;
+  uint64_t last_time_update_ = 0;
+  std::string settings_section_;
+  int max_log_image_count_ = 100;
+  std::wstring log_history_path_ = L"C:\\QRV\\History";
+  std::wstring status_;
+};
+
+CVelAppClient* OzkConnectToVelServer(const wchar_t* host, OZK_CONNECT_MODE mode);
+void OzkDeleteAppClient(CVelAppClient* client, int flag);

@@ -1,0 +1,216 @@
+// The device services of the client against the engine's answers, every exchange passing
+// through the wire encoding as it would on a connection.
+#include "engine/device_messages.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "link/device_message_ids.h"
+#include "link/device_services.h"
+#include "netmsg/lum_wire.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+CLumMsg OverTheWire(const CLumMsg& msg) {
+  std::string bytes;
+  EncodeLumMsg(msg, &bytes);
+  CLumMsg out;
+  EXPECT_TRUE(DecodeLumMsg(bytes, &out));
+  return out;
+}
+
+class LoopClient : public CDeviceServices {
+ public:
+  explicit LoopClient(CApplianceModel* model) : model_(model) {}
+  int SendNetMessage(CLumMsg* request, CLumMsg* reply) override {
+    ++sent;
+    CLumMsg answer;
+    if (!HandleDeviceMessage(*model_, OverTheWire(*request), &answer)) return 10004;
+    if (reply) *reply = OverTheWire(answer);
+    return 0;
+  }
+  int sent = 0;
+
+ private:
+  CApplianceModel* model_;
+};
+
+class DeviceMessagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vel_devmsg_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    model_ = std::make_unique<CApplianceModel>(dir_ + "/device");
+    client_ = std::make_unique<LoopClient>(model_.get());
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::wstring Local(const std::string& name) { return fs::path(dir_ + "/" + name).wstring(); }
+  std::string DeviceFile(const std::string& rel) {
+    std::ifstream in(model_->Files().Root() + "/" + rel, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  std::string dir_;
+  std::unique_ptr<CApplianceModel> model_;
+  std::unique_ptr<LoopClient> client_;
+};
+
+TEST_F(DeviceMessagesTest, FileOperationsRoundTrip) {
+  ASSERT_EQ(client_->DirectoryCreate(L"\\Storage Card"), 1);
+  const uint64_t h = client_->FileOpen("\\Storage Card\\a.bin", "wb");
+  ASSERT_NE(h, 0u);
+  const std::vector<uint8_t> bytes = {9, 8, 7, 6, 5};
+  EXPECT_EQ(client_->FileWrite(bytes, h), 5u);
+  EXPECT_EQ(client_->FileClose(h), 1);
+
+  const uint64_t r = client_->FileOpen(L"\\Storage Card\\a.bin", L"rb");
+  ASSERT_NE(r, 0u);
+  EXPECT_EQ(client_->FileSeek(r, 2, 0), 1);
+  std::vector<uint8_t> buffer(10, 0xEE);
+  EXPECT_EQ(client_->FileRead(buffer, r), 3u);
+  EXPECT_EQ(buffer[0], 7);
+  EXPECT_EQ(buffer[3], 0xEE);  // nothing beyond what was read
+  EXPECT_EQ(client_->FileClose(r), 1);
+
+  VelFindData d;
+  const int32_t f = client_->FileFindFirst("\\Storage Card\\*.bin", &d);
+  ASSERT_NE(f, -1);
+  EXPECT_EQ(d.name, L"a.bin");
+  EXPECT_EQ(d.size, 5u);
+  EXPECT_EQ(client_->FileFindNext(f, &d), 0);
+  EXPECT_EQ(client_->FileFindClose(f), 1);
+
+  EXPECT_EQ(client_->FileMove(L"\\Storage Card\\a.bin", L"\\b.bin"), 1);
+  EXPECT_EQ(client_->FileRemove(L"\\b.bin"), 1);
+  EXPECT_EQ(client_->DirectoryRemove(L"\\Storage Card"), 1);
+}
+
+TEST_F(DeviceMessagesTest, EmptyPathsFailWithoutSending) {
+  VelFindData d;
+  EXPECT_EQ(client_->FileFindFirst(L"", &d), -1);
+  EXPECT_EQ(client_->FileFindFirst(static_cast<const char*>(nullptr), &d), -1);
+  EXPECT_EQ(client_->FileOpen(L"", L"rb"), 0u);
+  EXPECT_EQ(client_->FileOpen(L"\\x", L""), 0u);
+  EXPECT_EQ(client_->FileRemove(L""), 0);
+  EXPECT_EQ(client_->FileMove(L"", L"\\a"), 0);
+  EXPECT_EQ(client_->DirectoryCreate(L""), 0);
+  EXPECT_EQ(client_->DirectoryRemove(L""), 0);
+  EXPECT_EQ(client_->sent, 0);
+}
+
+TEST_F(DeviceMessagesTest, TransferOf70000BytesInTwoBlocksBothWays) {
+  std::string data(70000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
+  std::ofstream(dir_ + "/up.bin", std::ios::binary) << data;
+  std::vector<int> percents;
+  auto progress = [&](int, int pct, int, int) { percents.push_back(pct); };
+
+  ASSERT_EQ(client_->FileTransfer(kTransferToDevice, Local("up.bin"), L"\\up.bin", progress), 1);
+  EXPECT_EQ(percents, (std::vector<int>{93, 100}));
+  EXPECT_EQ(DeviceFile("up.bin"), data);
+
+  percents.clear();
+  ASSERT_EQ(client_->FileTransfer(kTransferFromDevice, Local("down.bin"), L"\\up.bin", progress),
+            1);
+  EXPECT_EQ(percents, (std::vector<int>{93, 100}));
+  std::ifstream in(dir_ + "/down.bin", std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  EXPECT_EQ(s.str(), data);
+}
+
+TEST_F(DeviceMessagesTest, EmptyMissingAndEscapingTransfersFail) {
+  std::ofstream(dir_ + "/empty", std::ios::binary);
+  EXPECT_EQ(client_->FileTransfer(kTransferToDevice, Local("empty"), L"\\empty", nullptr), 0);
+  EXPECT_TRUE(fs::exists(model_->Files().Root() + "/empty"));
+  EXPECT_EQ(client_->FileTransfer(kTransferToDevice, Local("nope"), L"\\nope", nullptr), 0);
+  EXPECT_EQ(client_->FileTransfer(kTransferFromDevice, Local("x"), L"\\nope", nullptr), 0);
+  EXPECT_FALSE(fs::exists(dir_ + "/x"));
+
+  std::ofstream(dir_ + "/small", std::ios::binary) << "abc";
+  EXPECT_EQ(client_->FileTransfer(kTransferToDevice, Local("small"), L"\\..\\escaped", nullptr), 0);
+  EXPECT_FALSE(fs::exists(dir_ + "/device/escaped"));
+  EXPECT_FALSE(fs::exists(dir_ + "/escaped"));
+}
+
+TEST_F(DeviceMessagesTest, ParamsAttributesAndGpio) {
+  VelAppAttributes attr;
+  ASSERT_EQ(client_->GetAppAttributes(&attr), 1);
+  EXPECT_EQ(attr.library, "ZelvinEC.dll");
+
+  EXPECT_EQ(client_->GetParam(1), 2000);
+  EXPECT_EQ(client_->SetParam(1, 3000), 1);
+  EXPECT_EQ(client_->GetParam(1), 3000);
+  EXPECT_EQ(client_->GetAllParams(), 6);
+  model_->Params().Set(1, 4000, 0);  // changed on the device behind the cache
+  EXPECT_EQ(client_->GetParam(1, 0, true), 3000);
+  EXPECT_EQ(client_->GetParam(1, 0, false), 4000);
+  EXPECT_EQ(client_->SetParam(1, 5000), 1);
+  EXPECT_EQ(client_->GetParam(1, 0, true), 5000);  // a set drops the cached value
+
+  VelParamCaps caps;
+  ASSERT_EQ(client_->GetParamCaps(3, &caps), 1);
+  EXPECT_EQ(caps.name, "TriggerMode");
+  EXPECT_EQ(client_->GetParamCaps(77, &caps), 0);
+
+  VelGpioAttributes gpio;
+  ASSERT_EQ(client_->GetGpioAttr(&gpio), 1);
+  EXPECT_EQ(gpio.num_inputs, 8u);
+  VelGpioConfig config{2, 1, 1, 30, 0};
+  EXPECT_EQ(client_->SetGPOConfig(2, config), 1);
+  ASSERT_EQ(client_->GetGPOConfig(2, &config), 1);
+  EXPECT_EQ(config.debounce_ms, 30u);
+  EXPECT_EQ(client_->GetGPIConfig(99, &config), 0);
+  model_->Gpio().SetInputBits(0x5);
+  EXPECT_EQ(client_->GetGPInputValue(), 0x5u);
+  EXPECT_EQ(client_->SetOutputPort(0x6, 1), 0x6u);
+
+  client_->WriteReg(0x40, 1234);
+  EXPECT_EQ(client_->ReadReg(0x40), 1234u);
+  EXPECT_EQ(client_->GetNumOfCameras(), 1);
+  EXPECT_EQ(client_->GetMaxNumberOfSolutions(), 100);
+}
+
+TEST_F(DeviceMessagesTest, MalformedRequestsAreAnsweredWithFailure) {
+  const int32_t ids[] = {
+      kMsgFileFindFirst, kMsgFileFindNext,  kMsgFileFindClose,   kMsgFileOpen,
+      kMsgFileSeek,      kMsgFileWrite,     kMsgFileRead,        kMsgFileClose,
+      kMsgFileRemove,    kMsgFileMove,      kMsgDirectoryCreate, kMsgDirectoryRemove,
+      kMsgGetParam,      kMsgSetParam,      kMsgGetParamCaps,    kMsgSetGPIConfig,
+      kMsgGetGPOConfig,  kMsgGetPortString, kMsgSetPlcIPAddress};
+  const CLumVariant junk[] = {CLumVariant(), CLumVariant("text"), CLumVariant(-1),
+                              CLumVariant("\xff\xfe", 2, true), CLumVariant(1e300)};
+  for (int32_t id : ids) {
+    for (const auto& v : junk) {
+      CLumMsg req(id);
+      req.Add(v);
+      req.Add(v);
+      CLumMsg reply;
+      EXPECT_TRUE(HandleDeviceMessage(*model_, req, &reply)) << id;
+      if (reply.Size() > 0 && id != kMsgGetParam && id != kMsgGetPortString) {
+        EXPECT_LE(reply.Get(0).GetDouble(0), 0) << id;  // 0, or -1 for a find handle
+      }
+    }
+  }
+  CLumMsg write(kMsgFileWrite);
+  write.Add(CLumVariant("abc", 3, true));
+  write.Add(CLumVariant(1000000L));  // a length beyond the data is cut to the data
+  write.Add(CLumVariant(static_cast<long long>(client_->FileOpen(L"\\w", L"wb"))));
+  CLumMsg reply;
+  ASSERT_TRUE(HandleDeviceMessage(*model_, write, &reply));
+  EXPECT_EQ(reply.Get(0).GetLongLong(0), 3);
+  CLumMsg other(12345);
+  EXPECT_FALSE(HandleDeviceMessage(*model_, other, &reply));
+}
+
+}  // namespace

@@ -1,0 +1,288 @@
+// The client session against the real server: in-process on "loopback", over TCP to a velserver
+// this test starts, and through the "localhost" auto-start.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "link/vel_app_client.h"
+#include "link/vel_os.h"
+#include "link/vel_rpc.h"
+#include "platform/message_box.h"
+#include "platform/named_mutex.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "vartree/tvar.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Shown {
+  std::wstring text, title;
+  port::MessageKind kind;
+};
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vel_session_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    setenv("XDG_DATA_HOME", (dir_ + "/user").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (dir_ + "/all").c_str(), 1);
+    setenv("VEL_ENGINE_ROOT", (dir_ + "/engine").c_str(), 1);
+    // A port of this process's own, so that concurrent runs do not meet.
+    port_ = 21000 + getpid() % 20000;
+    setenv("VEL_SERVER_PORT", std::to_string(port_).c_str(), 1);
+    port::SetMessageBoxHandler(
+        [this](const std::wstring& text, const std::wstring& title, port::MessageKind kind) {
+          shown_.push_back({text, title, kind});
+          return answer_;
+        });
+  }
+  void TearDown() override {
+    port::SetMessageBoxHandler(nullptr);
+    StopServer();
+    fs::remove_all(dir_);
+  }
+
+  void StartServer(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {VEL_SERVER_BIN, "--port", std::to_string(port_), "--root",
+                                     dir_ + "/server"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ASSERT_EQ(posix_spawn(&server_pid_, VEL_SERVER_BIN, nullptr, nullptr, argv.data(), environ), 0);
+    for (int i = 0; i < 500 && !port::PortAccepts("127.0.0.1", port_); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(port::PortAccepts("127.0.0.1", port_));
+  }
+  void StopServer() {
+    if (server_pid_ <= 0) return;
+    kill(server_pid_, SIGKILL);
+    waitpid(server_pid_, nullptr, 0);
+    server_pid_ = -1;
+  }
+
+  std::unique_ptr<CVelAppClient, void (*)(CVelAppClient*)> Connect(const wchar_t* host, int mode) {
+    return {OzkConnectToVelServer(host, mode), [](CVelAppClient* c) { OzkDeleteAppClient(c, 0); }};
+  }
+  std::wstring Local(const char* name) { return fs::path(dir_ + "/" + name).wstring(); }
+
+  std::string dir_;
+  int port_ = 0;
+  pid_t server_pid_ = -1;
+  std::vector<Shown> shown_;
+  port::MessageAnswer answer_ = port::MessageAnswer::kNo;
+};
+
+TEST_F(SessionTest, LoopbackRunsTheEngineInProcess) {
+  auto client = Connect(L"loopback", 0);
+  ASSERT_NE(client, nullptr);
+  EXPECT_TRUE(client->IsLoopback());
+  EXPECT_TRUE(client->IsConnected());
+  EXPECT_FALSE(client->IsConnectionDropped());
+  EXPECT_EQ(client->GetClientDllName(), "ZelvinEC.dll");
+  EXPECT_NE(client->GetAppliance(), nullptr);
+  EXPECT_EQ(client->GetServerVersion(), client->GetClientVersion());
+  EXPECT_EQ(client->GetConnectStatus(), L"Connection made, ...Loading App Data");
+  // The engine's own tree is shared, not mirrored.
+  CtVar* root = client->GetRootTVar();
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->GetRpc(), nullptr);
+  EXPECT_EQ(static_cast<double>((*root)["AppVar.Global.Version"]), client->GetServerVersion());
+  EXPECT_EQ(client->GetParam(1), 2000);
+  EXPECT_TRUE(shown_.empty());
+  EXPECT_TRUE(fs::is_directory(dir_ + "/engine/files"));
+}
+
+TEST_F(SessionTest, ParameterNavigationThroughNamedCalls) {
+  auto client = Connect(L"loopback", 2);
+  ASSERT_NE(client, nullptr);
+  std::vector<int> groups;
+  for (int g = client->GetFirstParamGroup(0); g; g = client->GetNextParamGroup(g))
+    groups.push_back(g);
+  EXPECT_EQ(groups, (std::vector<int>{1, 2, 3}));
+  VelGroupProperties group;
+  ASSERT_EQ(client->GetGroupProperties(2, &group), 1);
+  EXPECT_EQ(group.name, "Trigger");
+  EXPECT_EQ(client->GetGroupProperties(9, &group), 0);
+  EXPECT_EQ(client->GetParentGroup(2), 1);
+  EXPECT_EQ(client->GetFirstParam(2, 0), 3);
+  EXPECT_EQ(client->GetNextParam(2, 3, 0), 4);
+  EXPECT_EQ(client->ParamSupported(40), 1);
+  EXPECT_EQ(client->IsArgSupported(3, 7, 0), 0);
+  EXPECT_EQ(client->ClosestArgSupported(1, 5.0), 10);
+  EXPECT_EQ(client->GetParamByName("Exposure"), 2000);
+  VelEnumArg arg;
+  std::vector<std::string> names;
+  for (int ok = client->GetFirstEnumArg(3, &arg); ok; ok = client->GetNextEnumArg(3, arg, &arg))
+    names.push_back(arg.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Free Run", "External", "Software"}));
+}
+
+TEST_F(SessionTest, TcpSessionTransfersFiles) {
+  StartServer();
+  auto client = Connect(L"127.0.0.1", 0);
+  ASSERT_NE(client, nullptr);
+  EXPECT_FALSE(client->IsLoopback());
+  EXPECT_EQ(client->GetRootTVar()->GetRpc(), static_cast<XTVarRemote*>(client->GetRpc()));
+  EXPECT_EQ(client->GetExpressMode(), 1);  // "ZelvinEC.dll"
+
+  std::ofstream(dir_ + "/big", std::ios::binary) << std::string(70000, 'v');
+  std::vector<int> percents;
+  auto progress = [&](int, int pct, int, int) { percents.push_back(pct); };
+  EXPECT_EQ(client->FileTransfer(kTransferToDevice, Local("big"), L"\\Storage Card\\big", progress),
+            0);  // the folder does not exist yet
+  ASSERT_EQ(client->DirectoryCreate(L"\\Storage Card"), 1);
+  ASSERT_EQ(client->FileTransfer(kTransferToDevice, Local("big"), L"\\Storage Card\\big", progress),
+            1);
+  EXPECT_EQ(percents, (std::vector<int>{93, 100}));
+  EXPECT_EQ(fs::file_size(dir_ + "/server/files/Storage Card/big"), 70000u);
+  ASSERT_EQ(
+      client->FileTransfer(kTransferFromDevice, Local("back"), L"\\Storage Card\\big", nullptr), 1);
+  EXPECT_EQ(fs::file_size(dir_ + "/back"), 70000u);
+
+  std::ofstream(dir_ + "/empty", std::ios::binary);
+  EXPECT_EQ(client->FileTransfer(kTransferToDevice, Local("empty"), L"\\empty", nullptr), 0);
+  EXPECT_EQ(client->FileTransfer(kTransferToDevice, Local("none"), L"\\none", nullptr), 0);
+  EXPECT_EQ(client->FileTransfer(kTransferFromDevice, Local("x"), L"\\none", nullptr), 0);
+  EXPECT_EQ(client->FileTransfer(kTransferToDevice, Local("big"), L"\\..\\..\\escaped", nullptr),
+            0);
+  EXPECT_FALSE(fs::exists(dir_ + "/escaped"));
+  EXPECT_TRUE(shown_.empty());
+}
+
+TEST_F(SessionTest, InvalidHostOrPortIsRefusedBeforeConnecting) {
+  EXPECT_EQ(OzkConnectToVelServer(nullptr, 0), nullptr);
+  CVelAppClient client;
+  EXPECT_EQ(client.Connect("", 5005), -1);
+  EXPECT_EQ(client.Connect("127.0.0.1", 0), -1);
+  EXPECT_EQ(client.Connect(static_cast<const char*>(nullptr), 5005), -1);
+  ASSERT_EQ(shown_.size(), 3u);  // mode 0 shows each
+  EXPECT_EQ(shown_[0].text, L"Failed to Connect, Invalid IP adress or port number");
+  EXPECT_EQ(shown_[0].title, L"Connection Error");
+  EXPECT_EQ(Connect(L"", 2), nullptr);
+  EXPECT_EQ(shown_.size(), 3u);  // other modes show nothing
+}
+
+TEST_F(SessionTest, RefusedConnectionShowsTheHintInModeZeroOnly) {
+  EXPECT_EQ(Connect(L"127.0.0.1", 2), nullptr);
+  EXPECT_TRUE(shown_.empty());
+  EXPECT_EQ(Connect(L"127.0.0.1", 0), nullptr);
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].text,
+            L"Failed to Connect\t\tError:  0x274D\nCould not establish a connection. Check your "
+            L"network connection, or reboot the target machine.");
+  EXPECT_EQ(shown_[0].title, L"Connection Error");
+  shown_.clear();
+  EXPECT_EQ(Connect(L"no-such-host.invalid", 0), nullptr);
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].text.find(L"Could not establish"), std::wstring::npos);
+}
+
+TEST_F(SessionTest, VersionMismatchRefusesTheSession) {
+  StartServer({"--server-version", "1750"});
+  EXPECT_EQ(Connect(L"127.0.0.1", 0), nullptr);
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].text,
+            L"Client has different version from the Server\nRun VelAssistant to cleanup , "
+            L"Disconnecting...");
+  EXPECT_EQ(shown_[0].title, L"Connection Error");
+}
+
+TEST_F(SessionTest, ServerInUseAsksInModeZeroAndRefusesInModeOne) {
+  StartServer();
+  auto first = Connect(L"127.0.0.1", 1);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(Connect(L"127.0.0.1", 1), nullptr);
+  EXPECT_TRUE(shown_.empty());
+
+  EXPECT_EQ(Connect(L"127.0.0.1", 0), nullptr);  // answered No
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].text,
+            L"Device already in use, Do you want us to close other connection to continue?");
+  EXPECT_EQ(shown_[0].kind, port::MessageKind::kQuestion);
+
+  answer_ = port::MessageAnswer::kYes;
+  auto second = Connect(L"127.0.0.1", 0);
+  ASSERT_NE(second, nullptr);
+  for (int i = 0; i < 200 && !first->IsConnectionDropped(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(first->IsConnectionDropped());
+  EXPECT_FALSE(second->IsConnectionDropped());
+}
+
+TEST_F(SessionTest, KilledServerIsNoticedWithoutHanging) {
+  StartServer();
+  auto client = Connect(L"127.0.0.1", 2);
+  ASSERT_NE(client, nullptr);
+  EXPECT_FALSE(client->IsConnectionDropped());
+  StopServer();
+  for (int i = 0; i < 200 && !client->IsConnectionDropped(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(client->IsConnectionDropped());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client->FileOpen(L"\\x", L"rb"), 0u);
+  EXPECT_EQ(client->GetParam(1), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(SessionTest, LocalhostStartsTheServerAndStopsItOnClose) {
+  if (port::NamedMutex::Exists("VelWorksServerRunning"))
+    GTEST_SKIP() << "another server runs on this machine";
+  auto client = Connect(L"localhost", 2);
+  ASSERT_NE(client, nullptr);
+  EXPECT_TRUE(port::NamedMutex::Exists("VelWorksServerRunning"));
+  EXPECT_EQ(client->GetParam(2), 0);
+  client.reset();  // sends the close to the server it started
+  for (int i = 0; i < 300 && port::PortAccepts("127.0.0.1", port_); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(port::PortAccepts("127.0.0.1", port_));
+}
+
+TEST_F(SessionTest, PerServerSettingsComeFromClientIni) {
+  const std::string ini = CVelOS::AppDataPathOnce(std::string("ZelvinClient"), "Client.ini");
+  fs::create_directories(fs::path(ini).parent_path());
+  const std::string section = "Software\\Halbern Imaging, Inc.\\QRV\\User Settings\\10.0.0.9";
+  ASSERT_TRUE(port::WriteProfileString(ini, section, "MaxLogImageCount", "250"));
+  ASSERT_TRUE(port::WriteProfileString(ini, section, "LogHistoryPath", "D:\\Logs"));
+  CVelAppClient client;
+  client.UpdateClientSettingsForServer("other");
+  EXPECT_EQ(client.GetMaxLogImageCount(), 100);
+  EXPECT_EQ(client.GetLogHistoryPath(), L"C:\\QRV\\History");
+  client.UpdateClientSettingsForServer("10.0.0.9");
+  EXPECT_EQ(client.GetMaxLogImageCount(), 250);
+  EXPECT_EQ(client.GetLogHistoryPath(), L"D:\\Logs");
+}
+
+TEST(ExpressFlagTest, LibraryNameThenGrabTypeThenSetting) {
+  struct Case {
+    const char* library;
+    int grab_type;
+    uint32_t lines;
+    int setting, expected;
+  } cases[] = {
+      {"ZelvinEC.dll", 0, 0, 0, 1}, {"ZelvinLC.dll", 8, 16, 1, 0},
+      {"zelvinec.dll", 0, 0, 0, 1}, {"ZelvinXC.dll", 8, 16, 0, 1},
+      {"ZelvinXC.dll", 8, 8, 0, 0}, {"ZelvinXC.dll", 7, 16, 1, 1},
+      {"E.dll", 0, 0, 0, 0},        {"", 8, 9, 0, 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CVelAppClient::DecideExpressFlag(c.library, c.grab_type, c.lines, c.setting),
+              c.expected)
+        << c.library << " " << c.grab_type << " " << c.lines;
+  }
+}
+
+}  // namespace
