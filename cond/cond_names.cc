@@ -23,7 +23,7 @@ std::vector<std::string> CCondOutput::ShadowVars() const {
 
 void CCondOutput::NoteShadowVar(const std::string& name, CtVar* root) {
   if (!shadow_enabled_) return;
-  CtVar* existing = root->GetChild(name.c_str(), 0, 0, 0);
+  CtVar* existing = root->GetChild(std::string_view(name), 0, 0, 0);
   if (existing && existing != root) return;
   const std::string stored = name.substr(0, kShadowNameSize - 1);
   std::lock_guard<std::mutex> guard(shadow_mutex_);
@@ -45,7 +45,7 @@ void CCondOutput::PruneShadowVars() {
   CtVar* equations = root_ ? root_->Index("Equations", 0) : nullptr;
   for (const auto& [word, name] : names) {
     const std::string full = "AppVar." + name;
-    CtVar* node = root_->GetChild(full.c_str(), 0, 0, 0);
+    CtVar* node = root_->GetChild(std::string_view(full), 0, 0, 0);
     if (!node || node == root_ || node == app_var_) continue;
     bool referenced = false;
     for (CtVar* st = equations ? equations->GetFirstChild() : nullptr; st && !referenced;

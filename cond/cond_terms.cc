@@ -287,7 +287,7 @@ void CCondOutput::AddVar(const char* name, OZK_COND_TERM* term, CtVar* root, CtV
   }
   const std::string resolved = std::strchr(name, '[') ? ResolveIndexes(name) : std::string(name);
   if (local) {
-    CtVar* found = local->GetChild(resolved.c_str(), 0, 0, 0);
+    CtVar* found = local->GetChild(std::string_view(resolved), 0, 0, 0);
     if (found && found != local) {
       SetTerm(term, *found, read);
       return;
@@ -295,7 +295,7 @@ void CCondOutput::AddVar(const char* name, OZK_COND_TERM* term, CtVar* root, CtV
   }
   if (!root) return;
   NoteShadowVar(resolved, root);
-  SetTerm(term, (*root)[resolved.c_str()], read);
+  SetTerm(term, (*root)[std::string_view(resolved)], read);
 }
 
 void CCondOutput::SetTerm(OZK_COND_TERM* term, CtVar& var, int read) {

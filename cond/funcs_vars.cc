@@ -49,7 +49,7 @@ double CCondOutput::VarSort(CtVar& array, int ascending, CtVar* companions) {
     for (CtVar* c = companions->GetFirstChild(); c; c = c->GetNextSibling()) {
       if (c->GetType() != OZK_TVAR_STRING) continue;
       const std::string name(cond::NodeText(*c));
-      if (!name.empty()) parallel.push_back(&(*app_var_)[name.c_str()]);
+      if (!name.empty()) parallel.push_back(&(*app_var_)[std::string_view(name)]);
     }
   }
   for (int i = 1; i < n; ++i) {

@@ -179,7 +179,7 @@ int CAppDests::AttachVar(const char* name, CtVar* var) {
   const std::string key = EncodeAttachKey(var->GetVarFullName(1));
   if (key.empty()) return 0;
   CtVar* attached = dest->GetChild("AttachVar", 0, 1);
-  CtVar* record = attached->GetChild(key.c_str(), 0, 1);
+  CtVar* record = attached->GetChild(std::string_view(key), 0, 1);
   if (record && record != attached) *record = 0.0;
   if (CConnection* conn = GetConn(dest, nullptr)) conn->AttachVar(var);
   return 1;
@@ -192,7 +192,7 @@ int CAppDests::DetachVar(const char* name, CtVar* var, uint32_t flags) {
   CtVar* attached = dest ? dest->GetChild("AttachVar") : nullptr;
   if (!attached || attached == dest) return 0;
   const std::string key = EncodeAttachKey(var->GetVarFullName(1));
-  CtVar* record = key.empty() ? nullptr : attached->GetChild(key.c_str());
+  CtVar* record = key.empty() ? nullptr : attached->GetChild(std::string_view(key));
   if (record && record != attached && record->GetParent() == attached) delete record;
   return 1;
 }

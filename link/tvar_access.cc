@@ -11,7 +11,9 @@ namespace {
 CtVar* Node(CVelRpc* rpc, const char* name) {
   CtVar* root = rpc ? rpc->GetRootTVar() : nullptr;
   if (!root || !name) return nullptr;
-  return &(*root)[name];
+  // Names on the wire are plain UTF-8 (a mirror sends the converted names it holds): bound the
+  // lookup by the text's own end, never by a UTF-16 terminator it may lack.
+  return &(*root)[std::string_view(name)];
 }
 
 }  // namespace

@@ -25,11 +25,18 @@ echo "== Fuzz targets, ${fuzz_seconds}s each"
 for target in build/sanitize/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")
-  work=$(mktemp -d)
   seeds=fuzz/corpus/${name#fuzz_}
+  work=$(mktemp -d)
   echo "-- $name"
-  "$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 -close_fd_mask=3 \
-    "$work" ${seeds:+$( [ -d "$seeds" ] && echo "$seeds")} 2>&1 | tail -n 3
-  rm -rf "$work"
+  # New inputs go to a scratch corpus; a crash leaves its input in build/sanitize/fuzz/.
+  if ! "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
+      -artifact_prefix=build/sanitize/fuzz/ "$work" $( [ -d "$seeds" ] && echo "$seeds") \
+      > "$work.log" 2>&1; then
+    grep -v '^INFO' "$work.log" | tail -n 60
+    echo "fuzz target $name failed; the input is in build/sanitize/fuzz/" >&2
+    exit 1
+  fi
+  grep -E '^stat::number_of_executed_units' "$work.log" || true
+  rm -rf "$work" "$work.log"
 done
 echo "== All tests passed"

@@ -649,6 +649,10 @@ CtVar* CtVar::GetChild(const char* name, int len, int create, int append) {
   return FindOrCreate(port::MixedTextView(name), len, create, append);
 }
 
+CtVar* CtVar::GetChild(std::string_view name, int len, int create, int append) {
+  return FindOrCreate(name, len, create, append);
+}
+
 CtVar* CtVar::FindOrCreate(std::string_view path, int len, int create, int append) {
   if (path.empty()) return this;
   CtVarLock lock;
@@ -709,6 +713,10 @@ CtVar& CtVar::operator[](const char* path) {
   return Walk(port::MixedTextView(path));
 }
 
+CtVar& CtVar::operator[](std::string_view path) {
+  return Walk(path);
+}
+
 CtVar& CtVar::Walk(std::string_view rest) {
   CtVarLock lock;
   CtVar* node = this;
@@ -752,9 +760,11 @@ CtVar& CtVar::operator[](int index) {
 }
 
 CtVar* CtVar::Index(const char* path, int create) {
-  if (!path) return nullptr;
+  return path ? Index(port::MixedTextView(path), create) : nullptr;
+}
+
+CtVar* CtVar::Index(std::string_view p, int create) {
   CtVarLock lock;
-  const std::string_view p = port::MixedTextView(path);
   const size_t sep = FindSeparator(p);
   const std::string_view first = p.substr(0, sep);
   CtVar* node = first.empty() ? this : FindOrCreate(first, 0, create, 0);
@@ -773,7 +783,7 @@ CtVar* CtVar::GetAt(const char* name, int cameras, int camera, int create) {
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "Camera %02d.", camera + 1);
     const std::string path = prefix + std::string(name);
-    return Index(path.c_str(), create);
+    return Index(std::string_view(path), create);
   }
   return Index(name, create);
 }

@@ -168,10 +168,15 @@ class CtVar : public COzkObject {
   std::wstring GetVarName() const;
 
   // ---- Lookup and creation ----
+  // A C-string name that holds the mixed 0xFF 0xFE form must end with a zero UTF-16 unit;
+  // callers holding a counted text pass it as a std::string_view (or std::string) instead.
   CtVar* GetChild(const char* name, int len = 0, int create = 0, int append = 0);
+  CtVar* GetChild(std::string_view name, int len = 0, int create = 0, int append = 0);
   CtVar& operator[](const char* path);
+  CtVar& operator[](std::string_view path);
   CtVar& operator[](int index);
   CtVar* Index(const char* path, int create);
+  CtVar* Index(std::string_view path, int create);
   CtVar* GetAt(const char* name, int cameras, int camera, int create);
   std::string UniqueChildName() const;
 

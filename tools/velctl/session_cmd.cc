@@ -68,7 +68,7 @@ void Get(const std::string& path, bool json) {
 
 void Set(const std::string& path, const std::string& text, bool json) {
   ClientPtr client = OpenSession();
-  CtVar& node = (*client->GetRootTVar())[path.c_str()];
+  CtVar& node = (*client->GetRootTVar())[std::string_view(path)];
   double number;
   if (ParseNumber(text, &number)) {
     node = number;
