@@ -7,9 +7,28 @@
 #include "cond/cond_output.h"
 #include "vartree/tvar.h"
 
-namespace {}  // namespace
+namespace {
+
+// The table this thread was given last, by the object's serial and the assignment generation:
+// the search below costs more than a warm numeric line. Serials are never reused, so a memo of
+// a destroyed object matches no other.
+struct TableMemo {
+  uint64_t serial = 0;
+  uint64_t generation = 0;
+  std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* table = nullptr;
+};
+thread_local TableMemo t_table_memo;
+
+}  // namespace
 
 std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* CCondOutput::ThreadCacheTable() {
+  TableMemo& memo = t_table_memo;
+  if (memo.serial == serial_ && memo.generation == cache_generation_) return memo.table;
+  memo = TableMemo{serial_, cache_generation_, FindThreadCacheTable()};
+  return memo.table;
+}
+
+std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* CCondOutput::FindThreadCacheTable() {
   const std::thread::id me = std::this_thread::get_id();
   for (int i = 0; i < kCondCacheThreads; ++i) {
     if (cache_threads_[i] == me) return cache_tables_[i].get();
@@ -65,6 +84,7 @@ OZK_CACHED_COND_TERMS* CCondOutput::AddCondTermCacheEntry(const char* text) {
 
 void CCondOutput::ClearFunctionCache() {
   CtVarLock lock;
+  ++cache_generation_;  // every thread searches for its table again
   for (int i = 0; i < kCondCacheThreads; ++i) {
     cache_threads_[i] = std::thread::id();
     if (cache_tables_[i]) std::memset(cache_tables_[i]->data(), 0, sizeof(*cache_tables_[i]));
