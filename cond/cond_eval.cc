@@ -121,23 +121,16 @@ void ClearArgs(OZK_COND_TERM (&args)[4]) {
 double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   if (!text) return 0;
   CtVarLock lock;
-  // One pass gives the length and the cache slot (the byte sum) of the line.
-  unsigned sum = 0;
-  const char* end = text;
-  for (; *end; ++end) sum += static_cast<unsigned char>(*end);
-  const size_t len = static_cast<size_t>(end - text);
   const uint64_t epoch = CtVar::StructureEpoch();
-
-  auto* table = len <= static_cast<size_t>(kCondMaxCachedLine) ? ThreadCacheTable() : nullptr;
-  OZK_CACHED_COND_TERMS* rec = table ? &(*table)[sum % kCondCacheSlots] : nullptr;
-  const bool hit = rec && rec->length == len + 1 && std::memcmp(rec->source, text, len) == 0 &&
-                   !(rec->pinned_nodes && rec->bound_epoch != epoch);
-  if (hit && rec->fast.ready && rec->bound_epoch == epoch && rec->bound_local == nullptr &&
+  size_t len = 0;
+  OZK_CACHED_COND_TERMS* rec = FindCachedLine(text, &len);
+  if (rec && rec->pinned_nodes && rec->bound_epoch != epoch) rec = nullptr;
+  if (rec && rec->fast.ready && rec->bound_epoch == epoch && rec->bound_local == nullptr &&
       !(result && result->local)) {
     double value;
     if (cond::RunFastProgram(*rec, result, &value)) return value;
   }
-  return EvalTerms(text, len, hit ? rec : nullptr, epoch, result);
+  return EvalTerms(text, len, rec, epoch, result);
 }
 
 double CCondOutput::EvalTerms(const char* text, size_t len, OZK_CACHED_COND_TERMS* rec,

@@ -11,6 +11,7 @@ namespace cond {
 namespace {
 
 constexpr int8_t kZeroRegister = kCondMaxTerms;
+constexpr OZK_OP_TYPE kNegateCode = 0;
 
 // Text, register-attached and mirrored nodes need the full read.
 bool PlainNumber(const CtVar& node) {
@@ -48,9 +49,12 @@ bool CompileLoads(const OZK_CACHED_COND_TERMS& rec, CondFastProgram* p, Defined*
 bool CompileSteps(const OZK_CACHED_COND_TERMS& rec, CondFastProgram* p, Defined* defined) {
   for (int i = 0; i < rec.tape_steps; ++i) {
     const CondTapeStep& s = rec.tape[i];
-    CondFastStep f{s.kind, s.left, s.left, s.right, s.negate, s.code};
+    CondFastStep f{s.code, s.left, s.left, s.right, s.negate};
     if (s.kind == CondTapeStep::kOperator && !IsBinaryOperator(s.code)) return false;
-    if (s.kind == CondTapeStep::kNegateGroup) f.b = f.a;
+    if (s.kind == CondTapeStep::kNegateGroup) {
+      f.code = kNegateCode;
+      f.b = f.a;
+    }
     if (s.kind == CondTapeStep::kCall) {
       if (!IsNumericCall(s.code) || s.nargs > 2) return false;
       f.target = s.slot;
@@ -97,22 +101,20 @@ bool RunFastProgram(const OZK_CACHED_COND_TERMS& rec, OZK_EQ_RESULT* result, dou
   }
   for (int i = 0; i < p.steps; ++i) {
     const CondFastStep& s = p.step[i];
-    switch (s.kind) {
-      case CondTapeStep::kOperator:
-        regs[s.target] = NumericOperator(s.code, regs[s.a], regs[s.b]);
-        break;
-      case CondTapeStep::kNegateGroup:
-        regs[s.target] = -regs[s.target];
-        break;
-      case CondTapeStep::kCall: {
-        double v = 0;
-        NumericFunction(s.code, regs[s.a], regs[s.b], &v);
-        // An assignment of int(...) always stores a number.
-        if (s.code == FN_INT && result) result->text[0] = '\0';
-        regs[s.target] = s.negate ? -v : v;
-        break;
-      }
+    const double x = regs[s.a];
+    const double y = regs[s.b];
+    double v = 0;
+    if (IsBinaryOperator(s.code)) {
+      v = NumericOperator(s.code, x, y);
+    } else if (s.code == kNegateCode) {
+      v = -x;
+    } else {
+      NumericFunction(s.code, x, y, &v);
+      // An assignment of int(...) always stores a number.
+      if (s.code == FN_INT && result) result->text[0] = '\0';
+      if (s.negate) v = -v;
     }
+    regs[s.target] = v;
   }
   *value = regs[p.result];
   return true;

@@ -54,12 +54,11 @@ struct CondFastLoad {
   uint8_t negate;
 };
 struct CondFastStep {
-  CondTapeStep::Kind kind;
-  int8_t target;  // operator: left operand; call: its slot; negated group: its value
-  int8_t a;       // operator: left operand; call: first argument
-  int8_t b;       // operator: right operand; call: second argument
-  uint8_t negate;
-  OZK_OP_TYPE code;
+  OZK_OP_TYPE code;  // a binary operator, a function, or 0 to negate a group's value
+  int8_t target;     // operator: left operand; call: its slot; negated group: its value
+  int8_t a;          // operator: left operand; call: first argument; negated group: its value
+  int8_t b;          // operator: right operand; call: second argument
+  uint8_t negate;    // call: the value is negated
 };
 struct CondFastProgram {
   uint8_t ready;  // 0: the line needs the full evaluation
@@ -199,6 +198,8 @@ class CCondOutput {
   void NoteShadowVar(const std::string& name, CtVar* root);
   std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* ThreadCacheTable();
   std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* FindThreadCacheTable();
+  // The record of the calling thread's table that holds text, or null; *len gets text's length.
+  OZK_CACHED_COND_TERMS* FindCachedLine(const char* text, size_t* len);
   char*& TokenPosition();
   // SetTerm for callers that hold the tree lock.
   void BindLocked(OZK_COND_TERM* term, CtVar& var, int read);
