@@ -5,6 +5,8 @@
 // function's local node. EvalCondition evaluates a line through a per-thread term cache (six
 // threads get a table of 256 records; others parse every time) and re-binds the cached
 // variables on every evaluation, so a re-created variable or a computed index is always current.
+// A warm line of plain numbers runs as a compiled numeric program instead, while no node has
+// been deleted or renamed since it was bound and each of its nodes still holds a plain number.
 // Evaluation never fails: bad input yields 0 or is ignored; EquationSyntaxCheck reports the
 // faults of a line as fixed messages for an editor.
 //
