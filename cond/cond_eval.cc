@@ -181,6 +181,7 @@ double CCondOutput::EvalTerms(const char* text, size_t len, OZK_CACHED_COND_TERM
         }
         rec->bound_epoch = CtVar::StructureEpoch();
         rec->bound_local = local;
+        rec->fast.settled = 0;
       }
     }
   } else if (len <= static_cast<size_t>(kCondMaxCachedLine)) {
@@ -239,6 +240,7 @@ double CCondOutput::EvalTerms(const char* text, size_t len, OZK_CACHED_COND_TERM
         std::strcmp(record_into->source, text) == 0 && record_into->count == count) {
       std::memcpy(record_into->tape, recorder.steps, sizeof(CondTapeStep) * recorder.count);
       record_into->tape_steps = recorder.count;
+      record_into->fast.settled = 0;
       record_into->tape_result = static_cast<int32_t>(v - terms);
     }
   } else {
@@ -247,8 +249,9 @@ double CCondOutput::EvalTerms(const char* text, size_t len, OZK_CACHED_COND_TERM
   t_recorder = outer_recorder;
   t_frames = frame.outer;
   // Nested evaluations may have given the record to another line or moved the nodes meanwhile.
-  if (line_record && local == nullptr && line_record->bound_local == nullptr &&
-      line_record->count == count && std::strcmp(line_record->source, text) == 0 &&
+  if (line_record && !line_record->fast.settled && local == nullptr &&
+      line_record->bound_local == nullptr && line_record->count == count &&
+      std::strcmp(line_record->source, text) == 0 &&
       line_record->bound_epoch == CtVar::StructureEpoch()) {
     cond::CompileFastProgram(line_record);
   }

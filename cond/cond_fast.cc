@@ -73,6 +73,7 @@ bool CompileSteps(const OZK_CACHED_COND_TERMS& rec, CondFastProgram* p, Defined*
 void CompileFastProgram(OZK_CACHED_COND_TERMS* rec) {
   CondFastProgram& p = rec->fast;
   p.ready = 0;
+  p.settled = 1;
   p.loads = 0;
   p.steps = 0;
   if (rec->count == 0 || rec->count > kCondMaxTerms || rec->tape_steps < 0) return;
@@ -82,6 +83,7 @@ void CompileFastProgram(OZK_CACHED_COND_TERMS* rec) {
   if (!CompileLoads(*rec, &p, &defined) || !CompileSteps(*rec, &p, &defined)) return;
   p.result = static_cast<int8_t>(rec->tape_result);
   p.ready = 1;
+  p.settled = 0;
 }
 
 bool RunFastProgram(const OZK_CACHED_COND_TERMS& rec, OZK_EQ_RESULT* result, double* value) {

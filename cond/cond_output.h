@@ -63,7 +63,9 @@ struct CondFastStep {
   uint8_t negate;    // call: the value is negated
 };
 struct CondFastProgram {
-  uint8_t ready;  // 0: the line needs the full evaluation
+  uint8_t ready;    // 0: the line needs the full evaluation
+  uint8_t settled;  // the last attempt failed: not tried again until the line is bound anew
+                    // or its steps are recorded again (a text line would try on every run)
   int8_t result;
   int8_t loads;
   int8_t steps;
