@@ -121,28 +121,32 @@ void ClearArgs(OZK_COND_TERM (&args)[4]) {
 double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   if (!text) return 0;
   CtVarLock lock;
+  const uint64_t epoch = CtVar::StructureEpoch();
+  size_t len = 0;
+  OZK_CACHED_COND_TERMS* rec = FindCachedLine(text, &len);
+  if (rec && rec->pinned_nodes && rec->bound_epoch != epoch) rec = nullptr;
+  if (rec && rec->fast.ready && rec->bound_epoch == epoch && rec->bound_local == nullptr &&
+      !(result && result->local)) {
+    double value;
+    if (cond::RunFastProgram(*rec, result, &value)) return value;
+  }
+  return EvalTerms(text, len, rec, epoch, result);
+}
+
+double CCondOutput::EvalTerms(const char* text, size_t len, OZK_CACHED_COND_TERMS* rec,
+                              uint64_t epoch, OZK_EQ_RESULT* result) {
   CtVar* const local = result ? result->local : nullptr;
   OZK_COND_TERM terms[kCondMaxTerms];
   char line[kCondMaxCachedLine + 1];
   std::string long_line;
   unsigned long count = 0;
-  // One pass gives the length and the cache slot (the byte sum) of the line.
-  unsigned sum = 0;
-  const char* end = text;
-  for (; *end; ++end) sum += static_cast<unsigned char>(*end);
-  const size_t len = static_cast<size_t>(end - text);
-  const uint64_t epoch = CtVar::StructureEpoch();
-
-  auto* table = len <= static_cast<size_t>(kCondMaxCachedLine) ? ThreadCacheTable() : nullptr;
-  OZK_CACHED_COND_TERMS* rec = table ? &(*table)[sum % kCondCacheSlots] : nullptr;
-  const bool hit = rec && rec->length == len + 1 && std::memcmp(rec->source, text, len) == 0 &&
-                   !(rec->pinned_nodes && rec->bound_epoch != epoch);
   uint8_t rebind[kCondMaxTerms] = {};
   CondTapeStep tape[kCondMaxTerms];
+  OZK_CACHED_COND_TERMS* line_record = rec;
   int tape_steps = -1;
   int tape_result = 0;
   OZK_CACHED_COND_TERMS* record_into = nullptr;
-  if (hit) {
+  if (rec) {
     count = rec->count;
     // Copies: evaluating an index below may reuse this record for another line.
     std::memcpy(rebind, rec->rebind, sizeof(rebind));
@@ -177,6 +181,7 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
         }
         rec->bound_epoch = CtVar::StructureEpoch();
         rec->bound_local = local;
+        rec->fast.settled = 0;
       }
     }
   } else if (len <= static_cast<size_t>(kCondMaxCachedLine)) {
@@ -189,6 +194,7 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
       Relocate(fresh->terms, count, line, fresh->working, sizeof(line));
       fresh->count = static_cast<uint32_t>(count);
       record_into = fresh;
+      line_record = fresh;
       fresh->bound_epoch = epoch;
       fresh->bound_local = local;
       fresh->pinned_nodes = 0;
@@ -234,6 +240,7 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
         std::strcmp(record_into->source, text) == 0 && record_into->count == count) {
       std::memcpy(record_into->tape, recorder.steps, sizeof(CondTapeStep) * recorder.count);
       record_into->tape_steps = recorder.count;
+      record_into->fast.settled = 0;
       record_into->tape_result = static_cast<int32_t>(v - terms);
     }
   } else {
@@ -241,6 +248,13 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   }
   t_recorder = outer_recorder;
   t_frames = frame.outer;
+  // Nested evaluations may have given the record to another line or moved the nodes meanwhile.
+  if (line_record && !line_record->fast.settled && local == nullptr &&
+      line_record->bound_local == nullptr && line_record->count == count &&
+      std::strcmp(line_record->source, text) == 0 &&
+      line_record->bound_epoch == CtVar::StructureEpoch()) {
+    cond::CompileFastProgram(line_record);
+  }
   return value;
 }
 

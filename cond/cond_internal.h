@@ -52,6 +52,69 @@ std::string_view NodeText(CtVar& var);
 // makes term a text term pointing at the pool copy.
 void StoreProducedText(OZK_EQ_RESULT* result, OZK_COND_TERM* term, std::string_view text);
 
+// The count of a shift: the integer part modulo 64, never negative.
+inline int ShiftCount(double v) {
+  return static_cast<int>(((ToInt64(v) % 64) + 64) % 64);
+}
+
+// A binary operator on two numbers; 0 for a code that is no binary operator. Inline: the numeric
+// program of a warm line runs little else.
+inline double NumericOperator(OZK_OP_TYPE code, double a, double b) {
+  switch (code) {
+    case OP_EQ:
+      return a == b;
+    case OP_NE:
+      return !(a == b);
+    case OP_GT:
+      return a > b;
+    case OP_GE:
+      return a >= b;
+    case OP_LT:
+      return a < b;
+    case OP_LE:
+      return a <= b;
+    case OP_ADD:
+      return a + b;
+    case OP_SUB:
+      return a - b;
+    case OP_MUL:
+      return a * b;
+    case OP_DIV:
+      return b == 0 ? a : a / b;
+    case OP_MOD: {
+      const int64_t x = ToInt64(a), y = ToInt64(b);
+      return y == 0 ? a : (y == -1 ? 0 : static_cast<double>(x % y));
+    }
+    case OP_SHL:
+      return static_cast<double>(
+          static_cast<int64_t>(static_cast<uint64_t>(ToInt64(a)) << ShiftCount(b)));
+    case OP_SHR:
+      return static_cast<double>(ToInt64(a) >> ShiftCount(b));
+    case OP_BITAND:
+      return static_cast<double>(ToInt64(a) & ToInt64(b));
+    case OP_BITOR:
+      return static_cast<double>(ToInt64(a) | ToInt64(b));
+    case OP_AND:
+      return LogicalTruth(a) && LogicalTruth(b);
+    case OP_OR:
+      return LogicalTruth(a) || LogicalTruth(b);
+    default:
+      return 0;
+  }
+}
+
+// A built-in function of numbers alone (no text, no side effect but int's); false for every other
+// code. x and y are the first two arguments (0 when absent).
+bool NumericFunction(OZK_OP_TYPE code, double x, double y, double* v);
+
+// Makes rec's numeric program from its recorded steps and the nodes its terms hold now; leaves it
+// unready when a value is text, a node needs the full read, a name holds a computed index or a
+// call is no function of numbers. Valid while the record's bindings are.
+void CompileFastProgram(OZK_CACHED_COND_TERMS* rec);
+
+// Runs rec's ready numeric program into *value; false when a node no longer holds a plain number.
+bool RunFastProgram(const OZK_CACHED_COND_TERMS& rec, OZK_EQ_RESULT* result, double* value);
+
 // Applies a binary operator to left and right; the value (or produced text) goes into left.
 void ApplyOperator(OZK_COND_TERM* left, OZK_OP_TYPE code, const OZK_COND_TERM& right,
                    OZK_EQ_RESULT* result);

@@ -54,10 +54,6 @@ double CompareTexts(OZK_OP_TYPE code, const char* a, const char* b) {
   }
 }
 
-int ShiftCount(double v) {
-  return static_cast<int>(((ToInt64(v) % 64) + 64) % 64);
-}
-
 }  // namespace
 
 void ApplyOperator(OZK_COND_TERM* left, OZK_OP_TYPE code, const OZK_COND_TERM& right,
@@ -72,7 +68,7 @@ void ApplyOperator(OZK_COND_TERM* left, OZK_OP_TYPE code, const OZK_COND_TERM& r
       if (left_text && right_text) {
         v = CompareTexts(code, TermText(*left), TermText(right));
       } else {
-        v = (left_text || right_text) ? 0 : (a == b);
+        v = (left_text || right_text) ? 0 : NumericOperator(code, a, b);
       }
       break;
     case OP_NE:
@@ -83,7 +79,7 @@ void ApplyOperator(OZK_COND_TERM* left, OZK_OP_TYPE code, const OZK_COND_TERM& r
         const double number = left_text ? b : a;
         v = (TermText(text)[0] == '\0' && number == 0) ? 0 : 1;
       } else {
-        v = !(a == b);
+        v = NumericOperator(code, a, b);
       }
       break;
     case OP_GT:
@@ -93,7 +89,7 @@ void ApplyOperator(OZK_COND_TERM* left, OZK_OP_TYPE code, const OZK_COND_TERM& r
       if (left_text && right_text) {
         v = CompareTexts(code, TermText(*left), TermText(right));
       } else {
-        v = code == OP_GT ? a > b : code == OP_GE ? a >= b : code == OP_LT ? a < b : a <= b;
+        v = NumericOperator(code, a, b);
       }
       break;
     case OP_ADD:
@@ -107,41 +103,10 @@ void ApplyOperator(OZK_COND_TERM* left, OZK_OP_TYPE code, const OZK_COND_TERM& r
       }
       v = a + b;
       break;
-    case OP_SUB:
-      v = a - b;
-      break;
-    case OP_MUL:
-      v = a * b;
-      break;
-    case OP_DIV:
-      v = b == 0 ? a : a / b;
-      break;
-    case OP_MOD: {
-      const int64_t x = ToInt64(a), y = ToInt64(b);
-      v = y == 0 ? a : (y == -1 ? 0 : static_cast<double>(x % y));
-      break;
-    }
-    case OP_SHL:
-      v = static_cast<double>(
-          static_cast<int64_t>(static_cast<uint64_t>(ToInt64(a)) << ShiftCount(b)));
-      break;
-    case OP_SHR:
-      v = static_cast<double>(ToInt64(a) >> ShiftCount(b));
-      break;
-    case OP_BITAND:
-      v = static_cast<double>(ToInt64(a) & ToInt64(b));
-      break;
-    case OP_BITOR:
-      v = static_cast<double>(ToInt64(a) | ToInt64(b));
-      break;
-    case OP_AND:
-      v = LogicalTruth(a) && LogicalTruth(b);
-      break;
-    case OP_OR:
-      v = LogicalTruth(a) || LogicalTruth(b);
-      break;
     default:
-      return;
+      if (!IsBinaryOperator(code)) return;
+      v = NumericOperator(code, a, b);
+      break;
   }
   SetNumber(left, v);
 }

@@ -5,6 +5,8 @@
 // function's local node. EvalCondition evaluates a line through a per-thread term cache (six
 // threads get a table of 256 records; others parse every time) and re-binds the cached
 // variables on every evaluation, so a re-created variable or a computed index is always current.
+// A warm line of plain numbers runs as a compiled numeric program instead, while no node has
+// been deleted or renamed since it was bound and each of its nodes still holds a plain number.
 // Evaluation never fails: bad input yields 0 or is ignored; EquationSyntaxCheck reports the
 // faults of a line as fixed messages for an editor.
 //
@@ -43,6 +45,34 @@ struct CondTapeStep {
   CtVar* function;
 };
 
+// The numeric form of a line's steps, run on plain numbers without touching the term records:
+// registers are the term positions (plus one that holds 0 for an absent argument), a load puts a
+// constant or a plain numeric node into its register, a step is an operator, a group's negation
+// or a call of a built-in function of numbers.
+struct CondFastLoad {
+  CtVar* node;  // null: the constant
+  double constant;
+  int8_t reg;
+  uint8_t negate;
+};
+struct CondFastStep {
+  OZK_OP_TYPE code;  // a binary operator, a function, or 0 to negate a group's value
+  int8_t target;     // operator: left operand; call: its slot; negated group: its value
+  int8_t a;          // operator: left operand; call: first argument; negated group: its value
+  int8_t b;          // operator: right operand; call: second argument
+  uint8_t negate;    // call: the value is negated
+};
+struct CondFastProgram {
+  uint8_t ready;    // 0: the line needs the full evaluation
+  uint8_t settled;  // the last attempt failed: not tried again until the line is bound anew
+                    // or its steps are recorded again (a text line would try on every run)
+  int8_t result;
+  int8_t loads;
+  int8_t steps;
+  CondFastLoad load[kCondMaxTerms];
+  CondFastStep step[kCondMaxTerms];
+};
+
 // One record of the term cache. Text pointers of the stored terms point into working.
 struct OZK_CACHED_COND_TERMS {
   uint32_t length;  // source length with terminator; 0 for an empty record
@@ -61,6 +91,7 @@ struct OZK_CACHED_COND_TERMS {
   int32_t tape_steps;
   int32_t tape_result;
   CondTapeStep tape[kCondMaxTerms];
+  CondFastProgram fast;
 };
 
 constexpr int kCondCacheThreads = 6;
@@ -147,6 +178,10 @@ class CCondOutput {
   int InvokeFunction(const char* name, CtVar* parameters, unsigned long timeout_ms);
 
  private:
+  // EvalCondition past the numeric program, under the tree lock: rec is the line's cache record
+  // (null when not cached), epoch the structure epoch it was looked up under.
+  double EvalTerms(const char* text, size_t len, OZK_CACHED_COND_TERMS* rec, uint64_t epoch,
+                   OZK_EQ_RESULT* result);
   int EvalRange(OZK_COND_TERM* terms, int count, OZK_EQ_RESULT* result, int* close,
                 OZK_OP_TYPE* close_type);
   int EvalCall(OZK_COND_TERM* terms, int at, int count, OZK_EQ_RESULT* result);
@@ -166,6 +201,9 @@ class CCondOutput {
   std::string ResolveIndexes(const char* name);
   void NoteShadowVar(const std::string& name, CtVar* root);
   std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* ThreadCacheTable();
+  std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* FindThreadCacheTable();
+  // The record of the calling thread's table that holds text, or null; *len gets text's length.
+  OZK_CACHED_COND_TERMS* FindCachedLine(const char* text, size_t* len);
   char*& TokenPosition();
   // SetTerm for callers that hold the tree lock.
   void BindLocked(OZK_COND_TERM* term, CtVar& var, int read);
@@ -183,6 +221,7 @@ class CCondOutput {
 
   // The cache tables and their thread assignment are guarded by the tree lock.
   std::array<std::thread::id, kCondCacheThreads> cache_threads_{};
+  uint64_t cache_generation_ = 1;  // grows when the assignment is forgotten
   std::array<std::unique_ptr<std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>>, kCondCacheThreads>
       cache_tables_;
 

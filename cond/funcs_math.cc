@@ -35,73 +35,83 @@ int BitIndex(double n) {
 
 }  // namespace
 
+namespace cond {
+
+bool NumericFunction(OZK_OP_TYPE code, double x, double y, double* v) {
+  switch (code) {
+    case FN_SIN:
+      *v = std::sin(x);
+      return true;
+    case FN_COS:
+      *v = std::cos(x);
+      return true;
+    case FN_TAN:
+      *v = std::tan(x);
+      return true;
+    case FN_ASIN:
+      *v = std::asin(x);
+      return true;
+    case FN_ACOS:
+      *v = std::acos(x);
+      return true;
+    case FN_ATAN:
+      *v = std::atan(x);
+      return true;
+    case FN_EXP:
+      *v = std::exp(x);
+      return true;
+    case FN_LOGN:
+      *v = std::log(x);
+      return true;
+    case FN_SQRT:
+      *v = std::sqrt(x);
+      return true;
+    case FN_INT:
+      *v = std::trunc(x);
+      return true;
+    case FN_FLOAT:
+      *v = x;
+      return true;
+    case FN_POW:
+      *v = std::pow(x, y);
+      return true;
+    case FN_ATAN2:
+      *v = std::atan2(x, y);
+      return true;
+    case FN_SETBIT:
+      *v = static_cast<double>(
+          static_cast<int64_t>(static_cast<uint64_t>(ToInt64(x)) | (uint64_t{1} << BitIndex(y))));
+      return true;
+    case FN_CLEARBIT:
+      *v = static_cast<double>(
+          static_cast<int64_t>(static_cast<uint64_t>(ToInt64(x)) & ~(uint64_t{1} << BitIndex(y))));
+      return true;
+    case FN_GETBIT:
+      *v = static_cast<double>((static_cast<uint64_t>(ToInt64(x)) >> BitIndex(y)) & 1);
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace cond
+
 bool CCondOutput::MathFunction(OZK_COND_TERM* out, OZK_OP_TYPE code,
                                std::span<const OZK_COND_TERM> args, OZK_EQ_RESULT* result) {
   const double x = args.size() > 0 ? args[0].value : 0;
   const double y = args.size() > 1 ? args[1].value : 0;
   const bool x_text = args.size() > 0 && args[0].type == OP_TEXT;
   double v = 0;
-  switch (code) {
-    case FN_SIN:
-      v = std::sin(x);
-      break;
-    case FN_COS:
-      v = std::cos(x);
-      break;
-    case FN_TAN:
-      v = std::tan(x);
-      break;
-    case FN_ASIN:
-      v = std::asin(x);
-      break;
-    case FN_ACOS:
-      v = std::acos(x);
-      break;
-    case FN_ATAN:
-      v = std::atan(x);
-      break;
-    case FN_EXP:
-      v = std::exp(x);
-      break;
-    case FN_LOGN:
-      v = std::log(x);
-      break;
-    case FN_SQRT:
-      v = std::sqrt(x);
-      break;
-    case FN_INT:
-      v = x_text ? LeadingNumber(cond::TermText(args[0]), false) : std::trunc(x);
-      // An assignment of int(...) always stores a number.
-      if (result) result->text[0] = '\0';
-      break;
-    case FN_FLOAT:
-      v = x_text ? LeadingNumber(cond::TermText(args[0]), true) : x;
-      break;
-    case FN_POW:
-      v = std::pow(x, y);
-      break;
-    case FN_ATAN2:
-      v = std::atan2(x, y);
-      break;
-    case FN_SETBIT:
-      v = static_cast<double>(static_cast<int64_t>(static_cast<uint64_t>(cond::ToInt64(x)) |
-                                                   (uint64_t{1} << BitIndex(y))));
-      break;
-    case FN_CLEARBIT:
-      v = static_cast<double>(static_cast<int64_t>(static_cast<uint64_t>(cond::ToInt64(x)) &
-                                                   ~(uint64_t{1} << BitIndex(y))));
-      break;
-    case FN_GETBIT:
-      v = static_cast<double>((static_cast<uint64_t>(cond::ToInt64(x)) >> BitIndex(y)) & 1);
-      break;
-    case FN_TIMEMILLISEC:
-      v = port::TickCountMs();
-      break;
-    case FN_LOGSTART:
-      v = 0;
-      break;
-    default:
-      return false;
+  if (code == FN_INT) {
+    // An assignment of int(...) always stores a number.
+    if (result) result->text[0] = '\0';
+  }
+  if (x_text && (code == FN_INT || code == FN_FLOAT)) {
+    v = LeadingNumber(cond::TermText(args[0]), code == FN_FLOAT);
+  } else if (code == FN_TIMEMILLISEC) {
+    v = port::TickCountMs();
+  } else if (code != FN_LOGSTART && !cond::NumericFunction(code, x, y, &v)) {
+    return false;
   }
   cond::SetNumber(out, v);
   return true;

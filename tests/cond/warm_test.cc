@@ -1,0 +1,186 @@
+// Warm lines: a cached line evaluated again must see the tree as it is now, whether it runs as a
+// compiled numeric program or through the full evaluation.
+#include <latch>
+#include <thread>
+#include <vector>
+
+#include "tests/cond/cond_fixture.h"
+
+namespace {
+
+// A server whose node value grows by one on every read.
+class CountingRemote : public XTVarRemote {
+ public:
+  int ReadVar(const std::string&, uint32_t, TVarRemoteValue* out) override {
+    out->type = OZK_TVAR_DOUBLE;
+    out->number = ++reads;
+    return 1;
+  }
+  int WriteVar(const std::string&, uint32_t, double, std::span<const uint8_t>,
+               const std::string&) override {
+    return 1;
+  }
+  int GetNextChildName(const std::string&, const std::string&, std::string*) override { return 0; }
+  uint32_t GetNumChildren(const std::string&) override { return 0; }
+  uint32_t Release(const std::string&, int) override { return 0; }
+  uint32_t ReadTreeSize(const std::string&) override { return 0; }
+  int ReadTree(const std::string&, uint32_t, std::vector<uint8_t>*) override { return 0; }
+  int Lock(const std::string&, uint32_t) override { return 1; }
+  int UnLock(const std::string&) override { return 1; }
+  int MoveUp(const std::string&) override { return 0; }
+  int MoveDown(const std::string&) override { return 0; }
+  uint32_t GetRefCount(const std::string&) override { return 0; }
+  int Rename(const std::string&, const std::string&) override { return 0; }
+  int PlaceAfter(const std::string&, const std::string&) override { return 0; }
+  XTVarDests* GetAppDest() override { return nullptr; }
+
+  int reads = 0;
+};
+
+class WarmTest : public CondTest {
+ protected:
+  void SetUp() override {
+    Var("a") = 3.0;
+    Var("b") = 4.0;
+    Var("c") = 5.0;
+  }
+  // Three evaluations: parsed, recorded, then warm.
+  double Warm(const std::string& line) {
+    Eval(line);
+    Eval(line);
+    return Eval(line);
+  }
+};
+
+TEST_F(WarmTest, NumericLinesGiveTheSameValueParsedAndWarm) {
+  const struct {
+    const char* line;
+    double value;
+  } cases[] = {
+      {"a + b * c", 23},
+      {"(a - b) / c + a * 2", 5.8},
+      {"a > 1 AND b < 5 OR c = 3", 1},
+      {"a >= b OR c != 0", 1},
+      {"sqrt(a * a + b * b)", 5},
+      {"pow(a, 2) + sin(0)", 9},
+      {"-a + 1", -2},
+      {"-(a + b) * 2", -14},
+      {"-sqrt(b) + 1", -1},
+      {"a / 0", 3},
+      {"c % 0", 5},
+      {"int(c / 2) + getbit(5, 2)", 3},
+      {"atan2(0)", 0},
+      {"a +", 3},
+      {"1 << 65", 2},
+      {"a b c", 3},
+  };
+  for (const auto& c : cases) {
+    const double parsed = Eval(c.line);
+    EXPECT_DOUBLE_EQ(parsed, c.value) << c.line;
+    for (int round = 0; round < 3; ++round) {
+      EXPECT_DOUBLE_EQ(Eval(c.line), c.value) << c.line << " round " << round;
+      EXPECT_EQ(text_, "") << c.line;
+    }
+  }
+}
+
+TEST_F(WarmTest, WarmLinesReadCurrentValues) {
+  EXPECT_DOUBLE_EQ(Warm("a * b - c"), 7);
+  Var("a") = 10.0;
+  Var("c") = -1.0;
+  EXPECT_DOUBLE_EQ(Eval("a * b - c"), 41);
+}
+
+TEST_F(WarmTest, DeletedAndRecreatedVariableIsFoundAgain) {
+  EXPECT_DOUBLE_EQ(Warm("a * 2 + b"), 10);
+  cond_.AppVar()->Index("a", 0)->Release();
+  EXPECT_EQ(cond_.AppVar()->Index("a", 0), nullptr);
+  Var("a") = 7.0;
+  EXPECT_DOUBLE_EQ(Eval("a * 2 + b"), 18);
+  EXPECT_DOUBLE_EQ(Eval("a * 2 + b"), 18);
+  // A rename moves the name to another node as well.
+  Var("a").Rename("old");
+  Var("a") = 1.0;
+  EXPECT_DOUBLE_EQ(Eval("a * 2 + b"), 6);
+}
+
+TEST_F(WarmTest, ComputedIndexFollowsItsVariable) {
+  for (int k = 0; k < 4; ++k) Var("Tbl")[k] = k * 10.0;
+  Var("i") = 1.0;
+  EXPECT_DOUBLE_EQ(Warm("Tbl[i] * 2 + a"), 23);
+  Var("i") = 3.0;
+  EXPECT_DOUBLE_EQ(Eval("Tbl[i] * 2 + a"), 63);
+  EXPECT_DOUBLE_EQ(Warm("Tbl[i-1] + Tbl[2]"), 40);
+  Var("i") = 2.0;
+  EXPECT_DOUBLE_EQ(Eval("Tbl[i-1] + Tbl[2]"), 30);
+}
+
+TEST_F(WarmTest, VariableTurningToTextAndBackIsReadAsItIs) {
+  EXPECT_DOUBLE_EQ(Warm("a + 1"), 4);
+  Var("a") = "x";
+  Eval("a + 1");
+  EXPECT_EQ(text_, "x1");
+  Eval("a + 1");
+  EXPECT_EQ(text_, "x1");
+  Var("a") = 5.0;
+  EXPECT_DOUBLE_EQ(Eval("a + 1"), 6);
+  EXPECT_EQ(text_, "");
+  EXPECT_DOUBLE_EQ(Eval("a + 1"), 6);
+}
+
+TEST_F(WarmTest, RemoteLinkedNodeIsReadFromTheServer) {
+  EXPECT_DOUBLE_EQ(Warm("a + 1"), 4);
+  CountingRemote remote;
+  CtVar& a = Var("a");
+  a.SetRpc(&remote);
+  EXPECT_DOUBLE_EQ(Eval("a + 1"), 2);
+  EXPECT_DOUBLE_EQ(Eval("a + 1"), 3);
+  EXPECT_DOUBLE_EQ(Eval("a + 1"), 4);
+  EXPECT_EQ(remote.reads, 3);
+  a.SetRpc(nullptr);
+  EXPECT_DOUBLE_EQ(Eval("a + 1"), 4);  // the last value the server gave stays
+}
+
+TEST_F(WarmTest, LocalNodeTakesPrecedenceOverAWarmLine) {
+  EXPECT_DOUBLE_EQ(Warm("a + 1"), 4);
+  CtVar local;
+  local["a"] = 10.0;
+  OZK_EQ_RESULT r{};
+  r.local = &local;
+  EXPECT_DOUBLE_EQ(cond_.EvalCondition("a + 1", &r), 11);
+  EXPECT_DOUBLE_EQ(cond_.EvalCondition("a + 1", &r), 11);
+  EXPECT_DOUBLE_EQ(Eval("a + 1"), 4);
+  EXPECT_DOUBLE_EQ(Eval("a + 1"), 4);
+}
+
+TEST_F(WarmTest, IntOfANumberClearsTheResultText) {
+  Warm("int(c / 2)");
+  OZK_EQ_RESULT r{};
+  std::strcpy(r.text, "stale");
+  EXPECT_DOUBLE_EQ(cond_.EvalCondition("int(c / 2)", &r), 2);
+  EXPECT_STREQ(r.text, "");
+}
+
+TEST_F(WarmTest, ForgottenTableAssignmentIsNotReusedByTheOldThread) {
+  Warm("a * 3");
+  OZK_COND_TERM terms[kCondMaxTerms];
+  ASSERT_EQ(cond_.GetCondTermsFromCache("a * 3", terms), 3);
+  cond_.ClearFunctionCache();
+  // All alive at once, so that no thread identifier is reused among them.
+  std::latch all_evaluated(kCondCacheThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kCondCacheThreads; ++t) {
+    threads.emplace_back([this, &all_evaluated] {
+      OZK_EQ_RESULT r{};
+      cond_.EvalCondition("b + 1", &r);
+      all_evaluated.arrive_and_wait();
+    });
+  }
+  for (auto& th : threads) th.join();
+  // Every table now belongs to another thread: this one parses without a cache.
+  EXPECT_DOUBLE_EQ(Eval("a * 3"), 9);
+  EXPECT_EQ(cond_.GetCondTermsFromCache("a * 3", terms), -1);
+  EXPECT_EQ(cond_.LookupCondCacheEntry(0), nullptr);
+}
+
+}  // namespace
