@@ -65,3 +65,43 @@ void CApplianceModel::SetPlcAddress(int role, const PlcAddress& address) {
   std::lock_guard lock(state_mu_);
   plc_addresses_[role] = address;
 }
+
+std::string CApplianceModel::SerialNo() const {
+  return "ZEC-" + std::to_string(kSerialNumber);
+}
+
+std::string CApplianceModel::DeviceName() const {
+  std::lock_guard lock(state_mu_);
+  return device_name_;
+}
+
+int CApplianceModel::SetDeviceName(const std::string& name) {
+  if (name.empty() || name.size() >= kMaxNameSize) return 0;
+  std::lock_guard lock(state_mu_);
+  device_name_ = name;
+  return 1;
+}
+
+int CApplianceModel::SetWindowGen(const Window& window) {
+  if (window.x < 0 || window.y < 0 || window.width <= 0 || window.height <= 0) return 0;
+  std::lock_guard lock(state_mu_);
+  window_ = window;
+  return 1;
+}
+
+CApplianceModel::Window CApplianceModel::WindowGen() const {
+  std::lock_guard lock(state_mu_);
+  return window_;
+}
+
+void CApplianceModel::Restart() {
+  std::lock_guard lock(state_mu_);
+  registers_.clear();
+  port_buffer_.clear();
+  ++restarts_;
+}
+
+int CApplianceModel::Restarts() const {
+  std::lock_guard lock(state_mu_);
+  return restarts_;
+}

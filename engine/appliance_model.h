@@ -53,6 +53,23 @@ class CApplianceModel {
   PlcAddress GetPlcAddress(int role) const;
   void SetPlcAddress(int role, const PlcAddress& address);
 
+  // Identity: the serial number is fixed, the name is the user's (1 to kMaxNameSize - 1 bytes).
+  static constexpr uint32_t kSerialNumber = 180042;
+  static constexpr size_t kMaxNameSize = 64;
+  std::string SerialNo() const;
+  std::string DeviceName() const;
+  int SetDeviceName(const std::string& name);
+  // The window generator's rectangle; a negative origin or an empty size is refused.
+  struct Window {
+    int x = 0, y = 0, width = 0, height = 0;
+  };
+  int SetWindowGen(const Window& window);
+  Window WindowGen() const;
+  // A restart keeps what the device stores (files, registry, parameters) and loses what it
+  // only holds: the registers and the serial port's unread bytes.
+  void Restart();
+  int Restarts() const;
+
  private:
   std::string params_file_;
   CDeviceFiles files_;
@@ -67,4 +84,7 @@ class CApplianceModel {
   std::map<uint32_t, uint32_t> registers_;
   std::string port_buffer_;
   std::map<int, PlcAddress> plc_addresses_;
+  std::string device_name_ = "Zelvin EC";
+  Window window_;
+  int restarts_ = 0;
 };

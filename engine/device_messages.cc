@@ -169,7 +169,6 @@ bool HandleGpioMessage(CDeviceGpio& gpio, const CLumMsg& req, CLumMsg* reply) {
 // Identity, registers, the serial port and the other single-value device messages.
 bool HandleIdentityMessage(CApplianceModel& model, const CLumMsg& req, CLumMsg* reply) {
   constexpr int kMaxSolutions = 100;
-  constexpr uint32_t kSerialNumber = 180042;
   constexpr uint32_t kHardwareRevision = 3;
   constexpr uint32_t kFeatureMask = 0x7;
   // The product id and the trigger scalers live in registers of their own, above the range the
@@ -231,7 +230,7 @@ bool HandleIdentityMessage(CApplianceModel& model, const CLumMsg& req, CLumMsg* 
       reply->Add(CLumVariant(DataAt(req, 0).empty() ? 0 : 1));
       return true;
     case kMsgGetDeviceSerialNumber:
-      reply->Add(CLumVariant(kSerialNumber));
+      reply->Add(CLumVariant(CApplianceModel::kSerialNumber));
       return true;
     case kMsgGetAppFeatureMask:
       reply->Add(CLumVariant(kFeatureMask));

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -552,6 +553,79 @@ double CVelAppClient::ClosestArgSupported(int param, double value) {
 }
 double CVelAppClient::GetParamByName(const char* name) {
   return ::GetParamByName(rpc_.get(), name, 0);
+}
+
+std::string CVelAppClient::GetArgName(int param, int arg) {
+  char name[260] = {};  // argument names are short; a longer one is refused, not cut
+  return ::GetArgName(rpc_.get(), param, arg, sizeof name, name) ? name : "";
+}
+double CVelAppClient::GetArgValue(int param, const char* arg_name) {
+  return ::GetArgValue(rpc_.get(), param, arg_name);
+}
+
+int CVelAppClient::ReadRegistery(int root, const char* key, const char* value_name, uint32_t* type,
+                                 std::vector<uint8_t>* value) {
+  if (!type || !value) return 0;
+  uint32_t size = 256;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    value->assign(size, 0);
+    const uint32_t offered = size;
+    if (::ReadRegistery(rpc_.get(), root, key, value_name, type, value->data(), &size)) {
+      value->resize(std::min(size, offered));
+      return 1;
+    }
+    if (size <= offered || size > kMaxRegistryValue) break;
+  }
+  value->clear();
+  return 0;
+}
+
+int CVelAppClient::WriteRegistery(int root, const char* key, const char* value_name, uint32_t type,
+                                  std::span<const uint8_t> value) {
+  if (value.size() > kMaxRegistryValue) return 0;
+  static const uint8_t kNothing = 0;  // a buffer must point somewhere, even an empty one
+  return ::WriteRegistery(rpc_.get(), root, key, value_name, type,
+                          value.empty() ? &kNothing : value.data(),
+                          static_cast<uint32_t>(value.size()));
+}
+
+int CVelAppClient::FlushRegistery(int root) {
+  return ::FlushRegistery(rpc_.get(), root);
+}
+int CVelAppClient::ReadParamFile(const char* device_path) {
+  return ::ReadParamFile(rpc_.get(), device_path);
+}
+int CVelAppClient::WriteParamFile(const char* device_path) {
+  return ::WriteParamFile(rpc_.get(), device_path);
+}
+
+std::string CVelAppClient::DeviceText(int (*stub)(CVelRpc*, char*, uint32_t*)) {
+  constexpr uint32_t kMaxText = 4096;
+  std::vector<char> text(32, 0);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    uint32_t size = static_cast<uint32_t>(text.size());
+    if (stub(rpc_.get(), text.data(), &size))
+      return std::string(text.data(), strnlen(text.data(), text.size()));
+    if (size <= text.size() || size > kMaxText) break;
+    text.assign(size, 0);
+  }
+  return {};
+}
+
+std::string CVelAppClient::GetDeviceSerialNo() {
+  return DeviceText(::GetDeviceSerialNo);
+}
+std::string CVelAppClient::GetDeviceName() {
+  return DeviceText(::GetDeviceName);
+}
+int CVelAppClient::SetDeviceName(const char* name) {
+  return ::SetDeviceName(rpc_.get(), name);
+}
+void CVelAppClient::RestartDevice() {
+  ::RestartDevice(rpc_.get());
+}
+int CVelAppClient::SetWindowGen(int x, int y, int width, int height) {
+  return ::SetWindowGen(rpc_.get(), x, y, width, height);
 }
 
 int CVelAppClient::GetGroupProperties(int group, VelGroupProperties* out) {

@@ -15,7 +15,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "app/vel_appliance.h"
 #include "link/device_records.h"
@@ -102,6 +104,28 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int GetFirstEnumArg(int param, VelEnumArg* out);
   int GetNextEnumArg(int param, const VelEnumArg& prev, VelEnumArg* out);
   double GetParamByName(const char* name);
+  // The name of the argument whose value is arg; empty when param has no such argument.
+  std::string GetArgName(int param, int arg);
+  double GetArgValue(int param, const char* arg_name);
+
+  // ---- Registry, parameter files and identity, carried by the named calls ----
+  // A value larger than the first offer is asked for again at the size the server reports (up
+  // to kMaxRegistryValue); 0 when there is no such value.
+  static constexpr uint32_t kMaxRegistryValue = 64 * 1024;
+  int ReadRegistery(int root, const char* key, const char* value_name, uint32_t* type,
+                    std::vector<uint8_t>* value);
+  int WriteRegistery(int root, const char* key, const char* value_name, uint32_t type,
+                     std::span<const uint8_t> value);
+  int FlushRegistery(int root);
+  // Device paths; the parameter values are read from or written to the device's file.
+  int ReadParamFile(const char* device_path);
+  int WriteParamFile(const char* device_path);
+  // Empty when the call fails.
+  std::string GetDeviceSerialNo();
+  std::string GetDeviceName();
+  int SetDeviceName(const char* name);
+  void RestartDevice();
+  int SetWindowGen(int x, int y, int width, int height);
 
   // In-process: the engine's answer; otherwise the network node's exchange. 0 on success.
   int SendNetMessage(CLumMsg* request, CLumMsg* reply) override;
@@ -113,6 +137,8 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
                                int setting);
 
  private:
+  // A device text through its capacity-in/size-out stub, asked again once when it is larger.
+  std::string DeviceText(int (*stub)(CVelRpc*, char*, uint32_t*));
   int ConnectInProcess();
   void DisconnectEngine();
   bool LoadApplianceLibrary(int server_version);

@@ -131,6 +131,62 @@ TEST_F(SessionTest, ParameterNavigationThroughNamedCalls) {
   EXPECT_EQ(names, (std::vector<std::string>{"Free Run", "External", "Software"}));
 }
 
+// The registry, parameter file and identity calls, the same through either transport.
+void ExpectDeviceNamedCalls(CVelAppClient* client, const std::string& device_files) {
+  const std::vector<uint8_t> big(1000, 0x42);  // larger than the first offer: asked again
+  ASSERT_EQ(client->WriteRegistery(2, "Software\\Zelvin", "Recipe", 3, big), 1);
+  ASSERT_EQ(client->WriteRegistery(2, "Software\\Zelvin", "Empty", 1, {}), 1);
+  uint32_t type = 0;
+  std::vector<uint8_t> value;
+  ASSERT_EQ(client->ReadRegistery(2, "Software\\Zelvin", "Recipe", &type, &value), 1);
+  EXPECT_EQ(type, 3u);
+  EXPECT_EQ(value, big);
+  ASSERT_EQ(client->ReadRegistery(2, "Software\\Zelvin", "Empty", &type, &value), 1);
+  EXPECT_EQ(type, 1u);
+  EXPECT_TRUE(value.empty());
+  EXPECT_EQ(client->ReadRegistery(2, "Software\\Zelvin", "Nothing", &type, &value), 0);
+  EXPECT_EQ(client->FlushRegistery(2), 1);
+
+  EXPECT_EQ(client->GetArgName(3, 0), "Free Run");
+  EXPECT_EQ(client->GetArgName(3, 9), "");
+  EXPECT_EQ(client->GetArgValue(3, "External"), 1);
+
+  ASSERT_EQ(client->SetParam(2, 3.5), 1);
+  ASSERT_EQ(client->WriteParamFile("\\gain.ini"), 1);
+  EXPECT_TRUE(fs::exists(device_files + "/gain.ini"));
+  ASSERT_EQ(client->SetParam(2, 0.5), 1);
+  ASSERT_EQ(client->ReadParamFile("\\gain.ini"), 1);
+  EXPECT_EQ(client->GetParam(2), 3.5);
+  EXPECT_EQ(client->ReadParamFile("\\..\\..\\x.ini"), 0);
+
+  EXPECT_EQ(client->GetDeviceSerialNo(), "ZEC-180042");
+  ASSERT_EQ(client->SetDeviceName("Cell 7"), 1);
+  EXPECT_EQ(client->GetDeviceName(), "Cell 7");
+  EXPECT_EQ(client->SetDeviceName(""), 0);
+  const std::string long_name(50, 'L');  // more than the first offer: asked again
+  ASSERT_EQ(client->SetDeviceName(long_name.c_str()), 1);
+  EXPECT_EQ(client->GetDeviceName(), long_name);
+  ASSERT_EQ(client->SetDeviceName("Cell 7"), 1);
+  EXPECT_EQ(client->SetWindowGen(0, 0, 320, 240), 1);
+  EXPECT_EQ(client->SetWindowGen(0, 0, -320, 240), 0);
+  client->WriteReg(0x10, 77);
+  client->RestartDevice();
+  EXPECT_EQ(client->ReadReg(0x10), 0u);
+  EXPECT_EQ(client->GetDeviceName(), "Cell 7");  // a restart keeps the identity
+}
+
+TEST_F(SessionTest, DeviceNamedCallsInProcessAndOverTcp) {
+  {
+    auto client = Connect(L"loopback", 2);
+    ASSERT_NE(client, nullptr);
+    ExpectDeviceNamedCalls(client.get(), dir_ + "/engine/files");
+  }
+  StartServer();
+  auto client = Connect(L"127.0.0.1", 2);
+  ASSERT_NE(client, nullptr);
+  ExpectDeviceNamedCalls(client.get(), dir_ + "/server/files");
+}
+
 TEST_F(SessionTest, TcpSessionTransfersFiles) {
   StartServer();
   auto client = Connect(L"127.0.0.1", 0);
