@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "dests/app_dests.h"
 #include "engine/vel_engine.h"
 #include "link/server_engine.h"
 #include "platform/paths.h"
@@ -43,9 +44,8 @@ __attribute__((visibility("default"))) port::RecursiveMutex* ozkServerEngineGetT
   return engine ? E(engine)->TreeLock() : nullptr;
 }
 
-// The engine has no destination manager of its own yet; the client then makes its own.
-__attribute__((visibility("default"))) XTVarDests* ozkServerEngineGetAppDest(void*) {
-  return nullptr;
+__attribute__((visibility("default"))) XTVarDests* ozkServerEngineGetAppDest(void* engine) {
+  return engine ? E(engine)->AppDests() : nullptr;
 }
 
 __attribute__((visibility("default"))) void ozkServerEngineDelete(void* engine) {

@@ -20,6 +20,7 @@
 #include "netmsg/lum_msg.h"
 #include "platform/mutex.h"
 
+class CAppDests;
 class CtVar;
 class CEngineRpc;
 class CNetServerNode;
@@ -35,6 +36,9 @@ class CVelEngine {
   CApplianceModel& Model() { return model_; }
   CtVar* Root() { return root_.get(); }
   port::RecursiveMutex* TreeLock() { return &tree_lock_; }
+  // The engine's destination manager, over its own tree; a client in this process adopts it.
+  // Data a remote client's manager sends (message 20655) goes out through it.
+  CAppDests* AppDests() { return dests_.get(); }
 
   // Answers request into reply: the connection exchanges, named calls and remote variable
   // operations, and the device services. Returns 0 (the message layer's success).
@@ -55,6 +59,7 @@ class CVelEngine {
   CApplianceModel model_;
   port::RecursiveMutex tree_lock_;
   std::unique_ptr<CtVar> root_;
+  std::unique_ptr<CAppDests> dests_;
   std::unique_ptr<CEngineRpc> rpc_;
   std::mutex clients_mu_;
   std::set<uint32_t> holders_;

@@ -13,6 +13,8 @@
 #include <ctime>
 #include <thread>
 
+#include "dests/app_dests.h"
+#include "link/app_dests_link.h"
 #include "link/device_message_ids.h"
 #include "link/rpc_stubs.h"
 #include "link/vel_os.h"
@@ -245,12 +247,18 @@ int CVelAppClient::Open(const wchar_t* host, int port) {
       root_->SetRpc(rpc_.get());
     }
     rpc_->SetRootTVar(root_);
-    // Step 7: the engine's destination manager when it has one.
+    // Step 7: the destination manager.
     if (engine_) {
       if (auto get = reinterpret_cast<OzkServerEngineGetAppDestFn>(
               engine_lib_->Symbol("ozkServerEngineGetAppDest")))
         app_dest_ = get(engine_);
     }
+    if (!app_dest_) {
+      dests_link_ = std::make_unique<CAppDestsRemoteLink>(rpc_.get());
+      own_dests_ = std::make_unique<CAppDests>(root_, engine_ ? nullptr : dests_link_.get());
+      app_dest_ = own_dests_.get();
+    }
+    rpc_->SetAppDest(app_dest_);
   }
 
   if (result != 0) {
@@ -378,6 +386,11 @@ void CVelAppClient::CloseAppClient(int flag) {
 
 int CVelAppClient::Disconnect() {
   const bool was_connected = connected_;
+  // The manager goes while its tree and link are still there.
+  if (rpc_) rpc_->SetAppDest(nullptr);
+  app_dest_ = nullptr;
+  own_dests_.reset();
+  dests_link_.reset();
   if (was_connected && !loopback_) UpdateServerTime(1);
   connected_ = 0;
   if (engine_) {

@@ -25,6 +25,8 @@
 #include "link/server_engine.h"
 #include "netmsg/net_node.h"
 
+class CAppDests;
+class CAppDestsRemoteLink;
 class CtVar;
 class CVelRpc;
 class XTVarDests;
@@ -165,7 +167,11 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   std::unique_ptr<CtVar> disp_cfg_;
   std::unique_ptr<CtVar> local_root_;
   CtVar* root_ = nullptr;
+  // In process the engine's manager (adopted, the engine deletes it); over the network the
+  // client's own, which reaches the server's through the link.
   XTVarDests* app_dest_ = nullptr;
+  std::unique_ptr<CAppDestsRemoteLink> dests_link_;
+  std::unique_ptr<CAppDests> own_dests_;
 
   std::unique_ptr<port::SharedLibrary> appliance_lib_;
   CVelAppliance* appliance_ = nullptr;

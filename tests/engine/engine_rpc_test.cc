@@ -2,16 +2,21 @@
 // that break the served functions' buffer contracts.
 #include "engine/engine_rpc.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 
+#include "dests/app_dests.h"
 #include "engine/vel_engine.h"
+#include "link/app_dests_link.h"
 #include "link/device_message_ids.h"
 #include "link/rpc_call.h"
 #include "link/rpc_stubs.h"
+#include "tests/dests/pty_pair.h"
+#include "vartree/tvar.h"
 
 namespace {
 
@@ -241,6 +246,42 @@ TEST_F(EngineRpcTest, CapacityBuffersMustMatchTheirCapacity) {
   EXPECT_EQ(ReadRegistery(rpc_.get(), 2, "k", "n", &type, value, &size), 0);  // nothing written
   EXPECT_EQ(engine_->Model().DeviceName(), "Zelvin EC");
   EXPECT_EQ(engine_->Model().WindowGen().width, 0);
+}
+
+// A client-side manager's remote send reaches the engine's manager, which writes to the
+// destination's serial port.
+TEST_F(EngineRpcTest, RemoteDestinationDataGoesOutThroughTheEnginesManager) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  setenv("VEL_COM7", pty.First().c_str(), 1);
+  const int peer = open(pty.Second().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(peer, 0);
+  CAppDests* engine_dests = engine_->AppDests();
+  ASSERT_NE(engine_dests, nullptr);
+  EXPECT_EQ(rpc_->GetAppDest(), nullptr);  // the client channel has none until it makes one
+  ASSERT_NE(engine_dests->AddDest("COM7", 19200, 0, 0, 0), nullptr);
+
+  CtVar client_root;
+  CAppDestsRemoteLink link(rpc_.get());
+  CAppDests client_dests(&client_root, &link);
+  const std::string text = "lot 17 ok\r\n";
+  const std::span bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  EXPECT_EQ(client_dests.SendMessageW("1", bytes, 1, 0, nullptr), 1);
+  std::string got;
+  for (int i = 0; i < 300 && got.size() < text.size(); ++i) {
+    char buf[64];
+    const ssize_t n = read(peer, buf, sizeof buf);
+    if (n > 0)
+      got.append(buf, static_cast<size_t>(n));
+    else
+      usleep(10000);
+  }
+  EXPECT_EQ(got, text);
+  // An unknown destination is dropped on the engine's side without harm.
+  EXPECT_EQ(AppDestsSendMessageRmtO(rpc_.get(), "42", bytes, 0), 1);
+  EXPECT_EQ(GetServerVersion(rpc_.get()), 1800);
+  close(peer);
+  unsetenv("VEL_COM7");
 }
 
 TEST_F(EngineRpcTest, InUseFollowsTheHoldersOfTheServer) {

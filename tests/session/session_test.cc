@@ -11,6 +11,7 @@
 #include <fstream>
 #include <thread>
 
+#include "dests/app_dests.h"
 #include "link/vel_app_client.h"
 #include "link/vel_os.h"
 #include "link/vel_rpc.h"
@@ -185,6 +186,33 @@ TEST_F(SessionTest, DeviceNamedCallsInProcessAndOverTcp) {
   auto client = Connect(L"127.0.0.1", 2);
   ASSERT_NE(client, nullptr);
   ExpectDeviceNamedCalls(client.get(), dir_ + "/server/files");
+}
+
+TEST_F(SessionTest, DestinationManagerIsTheEnginesInProcessAndOwnOverTcp) {
+  {
+    auto client = Connect(L"loopback", 2);
+    ASSERT_NE(client, nullptr);
+    ASSERT_NE(client->GetAppDest(), nullptr);
+    EXPECT_EQ(client->GetAppDest(), XTVarDests::Current());  // adopted: the engine's own
+    EXPECT_EQ(client->GetRpc()->GetAppDest(), client->GetAppDest());
+    auto* dests = dynamic_cast<CAppDests*>(client->GetAppDest());
+    ASSERT_NE(dests, nullptr);
+    EXPECT_EQ(dests->Root(), client->GetRootTVar());
+    EXPECT_TRUE(dests->HasServerEngine());
+  }
+  EXPECT_EQ(XTVarDests::Current(), nullptr);  // went with the engine
+  StartServer();
+  auto client = Connect(L"127.0.0.1", 2);
+  ASSERT_NE(client, nullptr);
+  auto* dests = dynamic_cast<CAppDests*>(client->GetAppDest());
+  ASSERT_NE(dests, nullptr);
+  EXPECT_EQ(dests, XTVarDests::Current());
+  EXPECT_EQ(dests->Root(), client->GetRootTVar());
+  EXPECT_FALSE(dests->HasServerEngine());
+  EXPECT_EQ(client->GetRpc()->GetAppDest(), dests);
+  client->Close(0);
+  EXPECT_EQ(client->GetAppDest(), nullptr);
+  EXPECT_EQ(XTVarDests::Current(), nullptr);
 }
 
 TEST_F(SessionTest, TcpSessionTransfersFiles) {
