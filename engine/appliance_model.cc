@@ -1,6 +1,7 @@
 #include "engine/appliance_model.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "link/versions.h"
 
@@ -104,4 +105,32 @@ void CApplianceModel::Restart() {
 int CApplianceModel::Restarts() const {
   std::lock_guard lock(state_mu_);
   return restarts_;
+}
+
+int CApplianceModel::SetMacAddress(std::span<const uint8_t> address) {
+  if (address.size() != 6) return 0;
+  std::lock_guard lock(state_mu_);
+  std::copy(address.begin(), address.end(), mac_.begin());
+  return 1;
+}
+
+std::string CApplianceModel::MacAddressText() const {
+  std::lock_guard lock(state_mu_);
+  std::string text;
+  for (uint8_t b : mac_) {
+    char part[4];
+    std::snprintf(part, sizeof part, text.empty() ? "%02X" : "-%02X", b);
+    text += part;
+  }
+  return text;
+}
+
+void CApplianceModel::SetUdpMode(const UdpMode& mode) {
+  std::lock_guard lock(state_mu_);
+  udp_mode_ = mode;
+}
+
+CApplianceModel::UdpMode CApplianceModel::GetUdpMode() const {
+  std::lock_guard lock(state_mu_);
+  return udp_mode_;
 }

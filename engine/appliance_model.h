@@ -4,9 +4,11 @@
 // "<root>/params.ini" the parameter values, read at start and written back at the end.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <span>
 #include <string>
 
 #include "engine/device_files.h"
@@ -65,6 +67,15 @@ class CApplianceModel {
   };
   int SetWindowGen(const Window& window);
   Window WindowGen() const;
+  // The network interface: a MAC address is exactly 6 bytes; its text is "00-1B-..." style.
+  int SetMacAddress(std::span<const uint8_t> address);
+  std::string MacAddressText() const;
+  struct UdpMode {
+    int mode = 0;
+    uint32_t port = 0;
+  };
+  void SetUdpMode(const UdpMode& mode);
+  UdpMode GetUdpMode() const;
   // A restart keeps what the device stores (files, registry, parameters) and loses what it
   // only holds: the registers and the serial port's unread bytes.
   void Restart();
@@ -86,5 +97,7 @@ class CApplianceModel {
   std::map<int, PlcAddress> plc_addresses_;
   std::string device_name_ = "Zelvin EC";
   Window window_;
+  std::array<uint8_t, 6> mac_ = {0x00, 0x1B, 0x2C, 0x00, 0x00, 0x01};
+  UdpMode udp_mode_;
   int restarts_ = 0;
 };

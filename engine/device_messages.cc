@@ -211,8 +211,10 @@ bool HandleIdentityMessage(CApplianceModel& model, const CLumMsg& req, CLumMsg* 
       reply->Add(CLumVariant(41.5));
       return true;
     case kMsgSetMACAddress:
+      model.SetMacAddress(DataAt(req, 0));
+      return true;
     case kMsgSetUDPMode:
-      // Accepted: the simulated appliance has no network interface to reconfigure.
+      model.SetUdpMode({static_cast<int>(IntAt(req, 0)), UintAt(req, 1)});
       return true;
     case kMsgWriteProductID:
       model.WriteReg(kProductIdRegister, UintAt(req, 0));

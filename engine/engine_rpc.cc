@@ -195,6 +195,9 @@ uint64_t DeviceText(const std::string& text, uint64_t buffer, uint64_t capacity)
 SERVED(GetDeviceSerialNo) {
   return DeviceText(Model(s0).SerialNo(), s1, s2);
 }
+SERVED(GetDevicePhysicalAddress) {
+  return DeviceText(Model(s0).MacAddressText(), s1, s2);
+}
 SERVED(GetDeviceName) {
   return DeviceText(Model(s0).DeviceName(), s1, s2);
 }
@@ -250,6 +253,7 @@ const Served kServed[] = {
     {"GetArgName", 5, ServeGetArgName, {kNo, kNo, kNo, kNo, SizeArg(3)}},
     {"GetArgValue", 3, ServeGetArgValue, {kNo, kNo, kT}},
     {"GetDeviceName", 3, ServeGetDeviceName, {kNo, SizeHeld(2), k4}},
+    {"GetDevicePhysicalAddress", 3, ServeGetDevicePhysicalAddress, {kNo, SizeHeld(2), k4}},
     {"GetDeviceSerialNo", 3, ServeGetDeviceSerialNo, {kNo, SizeHeld(2), k4}},
     {"GetFirstEnumArg", 3, ServeGetFirstEnumArg, {kNo, kNo, Fixed(kEnumArgRecordSize)}},
     {"GetFirstParam", 3, ServeGetFirstParam, {}},

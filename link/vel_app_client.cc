@@ -518,7 +518,7 @@ void CVelAppClient::UpdateClientSettingsForServer(const char* host) {
 
 void CVelAppClient::UpdateServerTime(int force) {
   if (loopback_ || !connected_) return;
-  const uint64_t now = port::FileTimeNow();
+  const uint64_t now = clock_();
   if (!force && now - last_time_update_ < kServerTimeInterval) return;
   if (IsEmulatorMode(rpc_.get())) return;
   const auto zone = TimeZoneRecord();

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -24,6 +25,7 @@
 #include "link/device_services.h"
 #include "link/server_engine.h"
 #include "netmsg/net_node.h"
+#include "platform/clock.h"
 
 class CAppDests;
 class CAppDestsRemoteLink;
@@ -75,7 +77,10 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int SendServerDisconnectCommand();
   int StartVelServer();
   void UpdateClientSettingsForServer(const char* host);
+  // Sets the server's clock: at connect, at most once an hour after that, and when forced.
   void UpdateServerTime(int force);
+  // The wall clock (FILETIME units) UpdateServerTime reads; the system clock by default.
+  void SetClock(std::function<uint64_t()> clock) { clock_ = std::move(clock); }
   int GetClientVersion() const;
   int GetServerVersion() override;
   std::string GetClientDllName() const { return attr_.library; }
@@ -182,6 +187,7 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int camera_count_ = 0;
   int express_ = 0;
   uint64_t last_time_update_ = 0;
+  std::function<uint64_t()> clock_ = port::FileTimeNow;
   std::string settings_section_;
   int max_log_image_count_ = 100;
   std::wstring log_history_path_ = L"C:\\QRV\\History";

@@ -174,6 +174,10 @@ TEST_F(EngineRpcTest, IdentityWindowAndRestart) {
   EXPECT_EQ(GetDeviceSerialNo(rpc_.get(), tiny, &capacity), 0);
   EXPECT_EQ(capacity, 11u);
 
+  capacity = sizeof text;
+  ASSERT_EQ(GetDevicePhysicalAddress(rpc_.get(), text, &capacity), 1);
+  EXPECT_STREQ(text, "00-1B-2C-00-00-01");
+
   EXPECT_EQ(SetDeviceName(rpc_.get(), "Line 4 West"), 1);
   EXPECT_EQ(SetDeviceName(rpc_.get(), ""), 0);
   EXPECT_EQ(SetDeviceName(rpc_.get(), std::string(64, 'n').c_str()), 0);

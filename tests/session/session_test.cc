@@ -12,9 +12,11 @@
 #include <thread>
 
 #include "dests/app_dests.h"
+#include "link/device_message_ids.h"
 #include "link/vel_app_client.h"
 #include "link/vel_os.h"
 #include "link/vel_rpc.h"
+#include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
@@ -213,6 +215,42 @@ TEST_F(SessionTest, DestinationManagerIsTheEnginesInProcessAndOwnOverTcp) {
   client->Close(0);
   EXPECT_EQ(client->GetAppDest(), nullptr);
   EXPECT_EQ(XTVarDests::Current(), nullptr);
+}
+
+// Counts the clock updates the client sends.
+class ClockCountingClient : public CVelAppClient {
+ public:
+  int SendNetMessage(CLumMsg* request, CLumMsg* reply) override {
+    if (request->GetId() == kMsgUpdateServerTime) ++updates;
+    return CVelAppClient::SendNetMessage(request, reply);
+  }
+  int updates = 0;
+};
+
+TEST_F(SessionTest, ServerClockIsSetAtConnectThenAtMostHourly) {
+  StartServer();
+  constexpr uint64_t kMinute = 60 * port::kFileTimeTicksPerSecond;
+  uint64_t now = port::UnixToFileTime(1'800'000'000);
+  ClockCountingClient client;
+  client.SetClock([&] { return now; });
+  ASSERT_EQ(client.Open("127.0.0.1", CVelAppClient::ServerPort()), 0);
+  EXPECT_EQ(client.updates, 1);  // at connect
+  now += 59 * kMinute;
+  client.UpdateServerTime(0);
+  EXPECT_EQ(client.updates, 1);
+  now += kMinute;  // exactly an hour: not yet
+  client.UpdateServerTime(0);
+  EXPECT_EQ(client.updates, 1);
+  now += 1;
+  client.UpdateServerTime(0);
+  EXPECT_EQ(client.updates, 2);
+  client.UpdateServerTime(1);  // forced
+  EXPECT_EQ(client.updates, 3);
+  now += 10 * kMinute;
+  client.UpdateServerTime(0);
+  EXPECT_EQ(client.updates, 3);
+  client.CloseAppClient(0);  // a network close sets the clock once more
+  EXPECT_EQ(client.updates, 4);
 }
 
 TEST_F(SessionTest, TcpSessionTransfersFiles) {
