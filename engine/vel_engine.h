@@ -16,6 +16,7 @@
 #include <string>
 
 #include "engine/appliance_model.h"
+#include "engine/engine_stream.h"
 #include "link/server_engine.h"
 #include "netmsg/lum_msg.h"
 #include "platform/mutex.h"
@@ -39,6 +40,8 @@ class CVelEngine {
   // The engine's destination manager, over its own tree; a client in this process adopts it.
   // Data a remote client's manager sends (message 20655) goes out through it.
   CAppDests* AppDests() { return dests_.get(); }
+  // The in-process client's stream exchange (network clients stream through the server node).
+  CEngineStream& LoopbackStream() { return loopback_stream_; }
 
   // Answers request into reply: the connection exchanges, named calls and remote variable
   // operations, and the device services. Returns 0 (the message layer's success).
@@ -60,6 +63,7 @@ class CVelEngine {
   port::RecursiveMutex tree_lock_;
   std::unique_ptr<CtVar> root_;
   std::unique_ptr<CAppDests> dests_;
+  CEngineStream loopback_stream_;
   std::unique_ptr<CEngineRpc> rpc_;
   std::mutex clients_mu_;
   std::set<uint32_t> holders_;

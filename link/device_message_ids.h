@@ -14,6 +14,7 @@ enum VelDeviceMsg : int32_t {
   kMsgStartupStatus = 20567,
   kMsgUpdateServerTime = 20557,
   kMsgDisconnectOther = 20643,
+  kMsgStreamTest = 20629,  // a stream id, not a message
   // Files and directories.
   kMsgFileFindFirst = 20525,
   kMsgFileFindNext = 20526,

@@ -309,6 +309,17 @@ int CVelAppClient::ConnectInProcess() {
   auto get_lock = reinterpret_cast<OzkServerEngineGetTVarCriticalSectionFn>(
       lib->Symbol("ozkServerEngineGetTVarCriticalSection"));
   if (!create || !on_message) return kNetErrNotConnected;
+  EngineStreamFns streams;
+  streams.start = reinterpret_cast<OzkServerEngineSendStreamStartFn>(
+      lib->Symbol("ozkServerEngineSendStreamStart"));
+  streams.response_start = reinterpret_cast<OzkServerEngineResponseStreamStartFn>(
+      lib->Symbol("ozkServerEngineResponseStreamStart"));
+  streams.write =
+      reinterpret_cast<OzkServerEngineStreamWriteFn>(lib->Symbol("ozkServerEngineStreamWrite"));
+  streams.read =
+      reinterpret_cast<OzkServerEngineStreamReadFn>(lib->Symbol("ozkServerEngineStreamRead"));
+  streams.end =
+      reinterpret_cast<OzkServerEngineStreamEndFn>(lib->Symbol("ozkServerEngineStreamEnd"));
   void* engine = create(nullptr, this);
   if (!engine) return kNetErrNotConnected;
   {
@@ -316,6 +327,7 @@ int CVelAppClient::ConnectInProcess() {
     engine_lib_ = std::move(lib);
     engine_ = engine;
     engine_on_message_ = on_message;
+    engine_stream_ = streams;
   }
   if (get_lock) SetTreeLock(get_lock(engine));
   OnConnected();
@@ -413,6 +425,7 @@ void CVelAppClient::DisconnectEngine() {
     engine = engine_;
     engine_ = nullptr;
     engine_on_message_ = nullptr;
+    engine_stream_ = {};
     lib = std::move(engine_lib_);
   }
   if (!engine) return;
@@ -462,6 +475,82 @@ int CVelAppClient::SendNetMessage(CLumMsg* request, CLumMsg* reply) {
     }
   }
   return CNetClientNode::SendNetMessage(request, reply);
+}
+
+template <typename Op>
+bool CVelAppClient::WithEngine(Op op, int* result) {
+  std::lock_guard lock(engine_mu_);
+  if (!engine_on_message_) return false;
+  *result = op(engine_, engine_stream_);
+  return true;
+}
+
+// An engine without the stream entry points refuses streams.
+constexpr int kNoEngineStream = -1;
+
+int CVelAppClient::SendStreamStart(int id, long total, int flag) {
+  int r;
+  if (WithEngine(
+          [&](void* e, const EngineStreamFns& f) {
+            return f.start ? f.start(e, id, total, flag) : kNoEngineStream;
+          },
+          &r))
+    return r;
+  return CNetClientNode::SendStreamStart(id, total, flag);
+}
+
+int CVelAppClient::ResponseStreamStart(int* length) {
+  int r;
+  if (WithEngine(
+          [&](void* e, const EngineStreamFns& f) {
+            return f.response_start ? f.response_start(e, length) : kNoEngineStream;
+          },
+          &r))
+    return r;
+  return CNetClientNode::ResponseStreamStart(length);
+}
+
+int CVelAppClient::StreamWrite(int length, unsigned char* data) {
+  int r;
+  if (WithEngine(
+          [&](void* e, const EngineStreamFns& f) {
+            return f.write ? f.write(e, length, data) : kNoEngineStream;
+          },
+          &r))
+    return r;
+  return CNetClientNode::StreamWrite(length, data);
+}
+
+int CVelAppClient::StreamRead(int length, unsigned char* buffer) {
+  int r;
+  if (WithEngine(
+          [&](void* e, const EngineStreamFns& f) {
+            return f.read ? f.read(e, length, buffer) : kNoEngineStream;
+          },
+          &r))
+    return r;
+  return CNetClientNode::StreamRead(length, buffer);
+}
+
+int CVelAppClient::StreamEnd() {
+  int r;
+  if (WithEngine(
+          [&](void* e, const EngineStreamFns& f) { return f.end ? f.end(e) : kNoEngineStream; },
+          &r))
+    return r;
+  return CNetClientNode::StreamEnd();
+}
+
+int CVelAppClient::SendStreamTest() {
+  constexpr int kTestLength = 100;
+  unsigned char bytes[kTestLength];
+  for (int i = 0; i < kTestLength; ++i) bytes[i] = static_cast<unsigned char>(i);
+  int length = 0;
+  const bool ok = SendStreamStart(kMsgStreamTest, kTestLength, 0) == 0 &&
+                  StreamWrite(kTestLength, bytes) == 0 && ResponseStreamStart(&length) == 0 &&
+                  length >= kTestLength && StreamRead(kTestLength, bytes) == 0;
+  StreamEnd();
+  return ok ? 1 : 0;
 }
 
 int CVelAppClient::OnNetMessage(CLumMsg* request, CLumMsg* reply) {

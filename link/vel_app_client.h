@@ -134,6 +134,17 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   void RestartDevice();
   int SetWindowGen(int x, int y, int width, int height);
 
+  // Streams go to the in-process engine when there is one, else through the network node.
+  // 0 on success.
+  int SendStreamStart(int id, long total, int flag) override;
+  int ResponseStreamStart(int* length) override;
+  int StreamWrite(int length, unsigned char* data) override;
+  int StreamRead(int length, unsigned char* buffer) override;
+  int StreamEnd() override;
+  // Streams the bytes 0 to 99 as stream 20629 and reads 100 bytes of answer; 1 when every step
+  // succeeded.
+  int SendStreamTest();
+
   // In-process: the engine's answer; otherwise the network node's exchange. 0 on success.
   int SendNetMessage(CLumMsg* request, CLumMsg* reply) override;
   int OnNetMessage(CLumMsg* request, CLumMsg* reply) override;
@@ -166,6 +177,17 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   std::unique_ptr<port::SharedLibrary> engine_lib_;
   void* engine_ = nullptr;
   OzkServerEngineOnNetMessageFn engine_on_message_ = nullptr;
+  struct EngineStreamFns {
+    OzkServerEngineSendStreamStartFn start = nullptr;
+    OzkServerEngineResponseStreamStartFn response_start = nullptr;
+    OzkServerEngineStreamWriteFn write = nullptr;
+    OzkServerEngineStreamReadFn read = nullptr;
+    OzkServerEngineStreamEndFn end = nullptr;
+  };
+  EngineStreamFns engine_stream_;
+  // Calls op (engine handle, entry points) on the in-process engine; false when there is none.
+  template <typename Op>
+  bool WithEngine(Op op, int* result);
   std::mutex engine_mu_;
 
   std::unique_ptr<CVelRpc> rpc_;

@@ -253,6 +253,43 @@ TEST_F(SessionTest, ServerClockIsSetAtConnectThenAtMostHourly) {
   EXPECT_EQ(client.updates, 4);
 }
 
+// A stream of a few hundred kilobytes, written in pieces and read back whole.
+void ExpectStreamEcho(CVelAppClient* client) {
+  constexpr int kLength = 300 * 1024;
+  std::vector<unsigned char> sent(kLength);
+  for (int i = 0; i < kLength; ++i) sent[i] = static_cast<unsigned char>(i * 7 + i / 256);
+  ASSERT_EQ(client->SendStreamStart(kMsgStreamTest, kLength, 0), 0);
+  constexpr int kPiece = 65536;
+  for (int at = 0; at < kLength; at += kPiece)
+    ASSERT_EQ(client->StreamWrite(std::min(kPiece, kLength - at), sent.data() + at), 0) << at;
+  int length = -1;
+  ASSERT_EQ(client->ResponseStreamStart(&length), 0);
+  ASSERT_EQ(length, kLength);
+  std::vector<unsigned char> got(kLength);
+  ASSERT_EQ(client->StreamRead(kLength, got.data()), 0);
+  EXPECT_EQ(got, sent);
+  EXPECT_EQ(client->StreamEnd(), 0);
+  EXPECT_EQ(client->SendStreamTest(), 1);
+}
+
+TEST_F(SessionTest, StreamsReachTheEngineInProcessAndTheServerOverTcp) {
+  {
+    auto client = Connect(L"loopback", 2);
+    ASSERT_NE(client, nullptr);
+    ExpectStreamEcho(client.get());
+    // In process, a write past the announced length is refused.
+    unsigned char byte = 1;
+    ASSERT_EQ(client->SendStreamStart(kMsgStreamTest, 0, 0), 0);
+    EXPECT_NE(client->StreamWrite(1, &byte), 0);
+    EXPECT_EQ(client->StreamEnd(), 0);
+  }
+  StartServer();
+  auto client = Connect(L"127.0.0.1", 2);
+  ASSERT_NE(client, nullptr);
+  ExpectStreamEcho(client.get());
+  EXPECT_EQ(client->GetServerVersion(), client->GetClientVersion());  // the link still works
+}
+
 TEST_F(SessionTest, TcpSessionTransfersFiles) {
   StartServer();
   auto client = Connect(L"127.0.0.1", 0);
