@@ -76,6 +76,14 @@ class CApplianceModel {
   };
   void SetUdpMode(const UdpMode& mode);
   UdpMode GetUdpMode() const;
+  // How images are grabbed (8: a free-running camera set) and the permission to change
+  // solutions, which a client withdraws while it connects.
+  int GrabType() const { return grab_type_; }
+  void SetGrabType(int type) { grab_type_ = type; }
+  int ChangeSolutionEnabled() const { return change_solution_; }
+  void EnableChangeSolution(int flag) { change_solution_ = flag ? 1 : 0; }
+  static constexpr wchar_t kOemName[] = L"Parvane Korin";
+  static constexpr wchar_t kOemFolderName[] = L"Zelvin";
   // A restart keeps what the device stores (files, registry, parameters) and loses what it
   // only holds: the registers and the serial port's unread bytes.
   void Restart();
@@ -91,6 +99,8 @@ class CApplianceModel {
   VelAppAttributes attr_;
   std::atomic<int> server_version_;
   std::atomic<int> num_cameras_{1};
+  std::atomic<int> grab_type_{8};
+  std::atomic<int> change_solution_{1};
   mutable std::mutex state_mu_;
   std::map<uint32_t, uint32_t> registers_;
   std::string port_buffer_;

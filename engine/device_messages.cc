@@ -240,6 +240,20 @@ bool HandleIdentityMessage(CApplianceModel& model, const CLumMsg& req, CLumMsg* 
     case kMsgGetHardwareRevision:
       reply->Add(CLumVariant(kHardwareRevision));
       return true;
+    case kMsgGetGrabType:
+      reply->Add(CLumVariant(model.GrabType()));
+      return true;
+    case kMsgIsChangeSolutionEnabled:
+      reply->Add(CLumVariant(model.ChangeSolutionEnabled()));
+      return true;
+    case kMsgEnableChangeSolution:
+      model.EnableChangeSolution(static_cast<int>(IntAt(req, 0)));
+      reply->Add(CLumVariant(model.ChangeSolutionEnabled()));
+      return true;
+    case kMsgGetOEMName:
+      reply->Add(CLumVariant(CApplianceModel::kOemName));
+      reply->Add(CLumVariant(CApplianceModel::kOemFolderName));
+      return true;
     case kMsgGetPlcIPAddress: {
       const auto a = model.GetPlcAddress(static_cast<int>(IntAt(req, 0)));
       for (uint32_t part : a.parts) reply->Add(CLumVariant(part));

@@ -350,3 +350,28 @@ void CDeviceServices::SetUDPMode(int mode, uint32_t port) {
   CLumMsg reply;
   Exchange(kMsgSetUDPMode, {CLumVariant(mode), CLumVariant(port)}, &reply, 0);
 }
+
+int CDeviceServices::GetGrabType() {
+  return static_cast<int>(Query(kMsgGetGrabType, {}));
+}
+
+int CDeviceServices::IsChangeSolutionEnabled() {
+  return static_cast<int>(Query(kMsgIsChangeSolutionEnabled, {}));
+}
+
+int CDeviceServices::EnableChangeSolution(int flag) {
+  return static_cast<int>(Query(kMsgEnableChangeSolution, {CLumVariant(flag)}));
+}
+
+int CDeviceServices::GetOEMName(std::wstring* name, std::wstring* folder) {
+  CLumMsg reply;
+  if (!name || !folder || !Exchange(kMsgGetOEMName, {}, &reply, 2)) return 0;
+  auto wide = [&](int i) -> std::wstring {
+    const CLumVariant& v = reply.Get(i);
+    const wchar_t* text = v.GetType() == LUM_VT_WSTRING ? v.GetWString(0) : nullptr;
+    return text ? text : L"";
+  };
+  *name = wide(0);
+  *folder = wide(1);
+  return 1;
+}

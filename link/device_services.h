@@ -87,6 +87,12 @@ class CDeviceServices : public XDeviceFileOps {
   // 1 when the appliance took the file.
   int WriteFPGAFile(std::span<const uint8_t> file);
   void SetUDPMode(int mode, uint32_t port);
+  int GetGrabType();
+  // The server-kept permission to change solutions.
+  int IsChangeSolutionEnabled();
+  int EnableChangeSolution(int flag);
+  // The server's OEM name and folder name; a reply that is not wide text leaves them empty.
+  int GetOEMName(std::wstring* name, std::wstring* folder);
 
   // The last count GetNumOfCameras received.
   int CachedNumOfCameras() const { return num_cameras_; }

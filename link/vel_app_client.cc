@@ -154,6 +154,7 @@ int CVelAppClient::ConnectToVelServer(const wchar_t* host, OZK_CONNECT_MODE mode
                           port::Utf8ToWide(attr_.solution_name),
                           port::MessageKind::kQuestion) == port::MessageAnswer::kYes;
     if (!close_other) {
+      RestoreChangeSolution();
       connected_ = 0;
       Disconnect();
       return 0;
@@ -234,9 +235,10 @@ int CVelAppClient::Open(const wchar_t* host, int port) {
         startup_value_ = static_cast<int>(reply.Get(0).GetLongLong(0));
     }
     GetAppAttributes(&attr_);
+    grab_type_ = GetGrabType();
     VelGpioAttributes gpio;
     const uint32_t lines = GetGpioAttr(&gpio) ? gpio.num_inputs + gpio.num_outputs : 0;
-    express_ = DecideExpressFlag(attr_.library, 0, lines, express_);
+    express_ = DecideExpressFlag(attr_.library, grab_type_, lines, express_);
 
     // Step 6: the tree.
     if (engine_) {
@@ -295,7 +297,11 @@ int CVelAppClient::Connect(const char* host, int port) {
   }
   if (result == 0) {
     connected_ = 1;
-    if (!loopback_ && port == ServerPort()) UpdateServerTime(0);
+    if (!loopback_ && port == ServerPort()) {
+      change_solution_was_ = IsChangeSolutionEnabled();
+      EnableChangeSolution(0);
+      UpdateServerTime(0);
+    }
   }
   return result;
 }
@@ -360,17 +366,27 @@ int CVelAppClient::CreateAppliance() {
     appliance_ = object;
   }
   appliance_->Initialize();
+  if (grab_type_ == 9 && attr_.library == "ZelvinEC.dll") express_ = 1;
   const int cameras = GetNumOfCameras();
   if (cameras != 1) appliance_->OnChangeNumOfCameras(cameras);
   OnServerConnected();
   CLumMsg request(kMsgApplianceReady), reply;
   SendNetMessage(&request, &reply);
+  GetOEMName(&oem_name_, &oem_folder_);
+  RestoreChangeSolution();
   return 1;
+}
+
+void CVelAppClient::RestoreChangeSolution() {
+  if (change_solution_was_ < 0) return;
+  if (connected_) EnableChangeSolution(change_solution_was_);
+  change_solution_was_ = -1;
 }
 
 // ---- Sessions end ----
 
 int CVelAppClient::Close(int flag) {
+  RestoreChangeSolution();
   if (!loopback_ && (started_here_ || flag) && connected_) {
     CLumMsg request(kMsgCloseServer);
     SendNetMessage(&request, nullptr);

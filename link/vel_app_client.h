@@ -9,6 +9,11 @@
 //
 // The server port is 5005; $VEL_SERVER_PORT changes it for the whole process (a second server
 // on one machine, tests).
+//
+// There is no user-interface library here: no connect dialog, address list or application
+// name is shown. The text the dialog would show is kept for the host (GetConnectStatus).
+// While a network connect runs, the client withdraws the server's permission to change
+// solutions and gives it back once connected (or at Close).
 #pragma once
 
 #include <atomic>
@@ -91,6 +96,9 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   XTVarDests* GetAppDest() override { return app_dest_; }
   CVelAppliance* GetAppliance() const { return appliance_; }
   int GetExpressMode() const { return express_; }
+  int GetCachedGrabType() const { return grab_type_; }
+  const std::wstring& GetServerOEMName() const { return oem_name_; }
+  const std::wstring& GetServerOEMFolderName() const { return oem_folder_; }
   int GetMaxLogImageCount() const { return max_log_image_count_; }
   const std::wstring& GetLogHistoryPath() const { return log_history_path_; }
   void SetVBClient(int vb) { vb_client_ = vb; }
@@ -161,6 +169,7 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   void DisconnectEngine();
   bool LoadApplianceLibrary(int server_version);
   int CreateAppliance();
+  void RestoreChangeSolution();
   void ShowError(const std::wstring& text, int title_id);
   bool Interactive() const { return mode_ == 0; }
   bool Light() const { return mode_ == 1 || mode_ == 3; }
@@ -208,6 +217,11 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int startup_value_ = 0;
   int camera_count_ = 0;
   int express_ = 0;
+  int grab_type_ = 0;
+  // Whether the server allowed solution changes before this client withdrew the permission
+  // while connecting (-1: not withdrawn); restored when connected and at Close.
+  int change_solution_was_ = -1;
+  std::wstring oem_name_, oem_folder_;
   uint64_t last_time_update_ = 0;
   std::function<uint64_t()> clock_ = port::FileTimeNow;
   std::string settings_section_;

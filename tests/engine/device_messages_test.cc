@@ -235,6 +235,22 @@ TEST_F(DeviceMessagesTest, IdentityPortsAndNetworkSettings) {
   EXPECT_EQ(model_->GetUdpMode().port, 5100u);
 }
 
+TEST_F(DeviceMessagesTest, GrabTypeSolutionChangePermissionAndOemNames) {
+  EXPECT_EQ(client_->GetGrabType(), 8);
+  model_->SetGrabType(9);
+  EXPECT_EQ(client_->GetGrabType(), 9);
+  EXPECT_EQ(client_->IsChangeSolutionEnabled(), 1);
+  EXPECT_EQ(client_->EnableChangeSolution(0), 0);
+  EXPECT_EQ(client_->IsChangeSolutionEnabled(), 0);
+  EXPECT_EQ(client_->EnableChangeSolution(7), 1);  // any non-zero flag allows
+  EXPECT_EQ(model_->ChangeSolutionEnabled(), 1);
+  std::wstring name, folder;
+  ASSERT_EQ(client_->GetOEMName(&name, &folder), 1);
+  EXPECT_EQ(name, L"Parvane Korin");
+  EXPECT_EQ(folder, L"Zelvin");
+  EXPECT_EQ(client_->GetOEMName(nullptr, &folder), 0);
+}
+
 TEST_F(DeviceMessagesTest, MalformedRequestsAreAnsweredWithFailure) {
   const int32_t ids[] = {kMsgFileFindFirst,   kMsgFileFindNext,    kMsgFileFindClose,
                          kMsgFileOpen,        kMsgFileSeek,        kMsgFileWrite,

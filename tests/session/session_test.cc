@@ -290,6 +290,45 @@ TEST_F(SessionTest, StreamsReachTheEngineInProcessAndTheServerOverTcp) {
   EXPECT_EQ(client->GetServerVersion(), client->GetClientVersion());  // the link still works
 }
 
+// Records the solution-change permissions the client sends.
+class PermissionRecordingClient : public CVelAppClient {
+ public:
+  int SendNetMessage(CLumMsg* request, CLumMsg* reply) override {
+    if (request->GetId() == kMsgEnableChangeSolution)
+      flags.push_back(static_cast<int>(request->Get(0).GetLongLong(0)));
+    return CVelAppClient::SendNetMessage(request, reply);
+  }
+  std::vector<int> flags;
+};
+
+TEST_F(SessionTest, ConnectWithdrawsAndRestoresSolutionChangesAndLearnsTheServer) {
+  StartServer();
+  {
+    PermissionRecordingClient client;
+    ASSERT_EQ(client.ConnectToVelServer(L"127.0.0.1", 2), 1);
+    EXPECT_EQ(client.flags, (std::vector<int>{0, 1}));  // withdrawn while connecting
+    EXPECT_EQ(client.IsChangeSolutionEnabled(), 1);
+    EXPECT_EQ(client.GetCachedGrabType(), 8);
+    EXPECT_EQ(client.GetServerOEMName(), L"Parvane Korin");
+    EXPECT_EQ(client.GetServerOEMFolderName(), L"Zelvin");
+    // A server that forbade changes before the client came keeps forbidding them.
+    client.EnableChangeSolution(0);
+    client.CloseAppClient(0);
+    EXPECT_EQ(client.flags, (std::vector<int>{0, 1, 0}));  // nothing left to restore
+  }
+  PermissionRecordingClient second;
+  ASSERT_EQ(second.ConnectToVelServer(L"127.0.0.1", 2), 1);
+  EXPECT_EQ(second.flags, (std::vector<int>{0, 0}));
+  EXPECT_EQ(second.IsChangeSolutionEnabled(), 0);
+  second.CloseAppClient(0);
+
+  PermissionRecordingClient in_process;
+  ASSERT_EQ(in_process.ConnectToVelServer(L"loopback", 2), 1);
+  EXPECT_TRUE(in_process.flags.empty());  // only a network connect withdraws the permission
+  EXPECT_EQ(in_process.GetCachedGrabType(), 8);
+  in_process.CloseAppClient(0);
+}
+
 TEST_F(SessionTest, TcpSessionTransfersFiles) {
   StartServer();
   auto client = Connect(L"127.0.0.1", 0);
