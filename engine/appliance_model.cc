@@ -134,3 +134,13 @@ CApplianceModel::UdpMode CApplianceModel::GetUdpMode() const {
   std::lock_guard lock(state_mu_);
   return udp_mode_;
 }
+
+VelLogFileAttrib CApplianceModel::LogAttrib() const {
+  std::lock_guard lock(state_mu_);
+  return log_attrib_;
+}
+
+void CApplianceModel::SetLogAttrib(const VelLogFileAttrib& attrib) {
+  std::lock_guard lock(state_mu_);
+  log_attrib_ = attrib;
+}

@@ -82,6 +82,9 @@ class CApplianceModel {
   void SetGrabType(int type) { grab_type_ = type; }
   int ChangeSolutionEnabled() const { return change_solution_; }
   void EnableChangeSolution(int flag) { change_solution_ = flag ? 1 : 0; }
+  // The image history settings, kept whole as the client sends them.
+  VelLogFileAttrib LogAttrib() const;
+  void SetLogAttrib(const VelLogFileAttrib& attrib);
   static constexpr wchar_t kOemName[] = L"Parvane Korin";
   static constexpr wchar_t kOemFolderName[] = L"Zelvin";
   // A restart keeps what the device stores (files, registry, parameters) and loses what it
@@ -109,5 +112,6 @@ class CApplianceModel {
   Window window_;
   std::array<uint8_t, 6> mac_ = {0x00, 0x1B, 0x2C, 0x00, 0x00, 0x01};
   UdpMode udp_mode_;
+  VelLogFileAttrib log_attrib_;
   int restarts_ = 0;
 };

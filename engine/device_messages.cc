@@ -240,6 +240,14 @@ bool HandleIdentityMessage(CApplianceModel& model, const CLumMsg& req, CLumMsg* 
     case kMsgGetHardwareRevision:
       reply->Add(CLumVariant(kHardwareRevision));
       return true;
+    case kMsgIsLogHistoryToFile:
+      AddRecord(reply, EncodeLogFileAttrib(model.LogAttrib()));
+      return true;
+    case kMsgSetLogHistoryToFile: {
+      VelLogFileAttrib attrib;
+      if (DecodeLogFileAttrib(DataAt(req, 0), &attrib)) model.SetLogAttrib(attrib);
+      return true;
+    }
     case kMsgGetGrabType:
       reply->Add(CLumVariant(model.GrabType()));
       return true;

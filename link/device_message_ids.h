@@ -15,6 +15,8 @@ enum VelDeviceMsg : int32_t {
   kMsgUpdateServerTime = 20557,
   kMsgDisconnectOther = 20643,
   kMsgGetGrabType = 20549,
+  kMsgIsLogHistoryToFile = 20553,
+  kMsgSetLogHistoryToFile = 20554,
   kMsgIsChangeSolutionEnabled = 20558,
   kMsgEnableChangeSolution = 20559,
   kMsgGetOEMName = 20641,

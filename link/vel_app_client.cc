@@ -234,6 +234,8 @@ int CVelAppClient::Open(const wchar_t* host, int port) {
       if (SendNetMessage(&request, &reply) == 0 && reply.Size() >= 1)
         startup_value_ = static_cast<int>(reply.Get(0).GetLongLong(0));
     }
+    if (!Light()) IsLogHistoryToFile(&log_attrib_);
+    CreateHistorySubFolders();
     GetAppAttributes(&attr_);
     grab_type_ = GetGrabType();
     VelGpioAttributes gpio;
@@ -375,6 +377,34 @@ int CVelAppClient::CreateAppliance() {
   GetOEMName(&oem_name_, &oem_folder_);
   RestoreChangeSolution();
   return 1;
+}
+
+int CVelAppClient::IsLogHistoryToFile(VelLogFileAttrib* out) {
+  CLumMsg request(kMsgIsLogHistoryToFile), reply;
+  if (!out || SendNetMessage(&request, &reply) != 0 || reply.Size() < 1) return 0;
+  const CLumVariant& v = reply.Get(0);
+  const auto bytes = v.GetType() == LUM_VT_DATA ? v.GetBytes(0) : std::string_view();
+  if (!bytes.empty())
+    DecodeLogFileAttrib(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                        out);
+  return out->to_file;
+}
+
+void CVelAppClient::SetLogHistoryToFile(const VelLogFileAttrib& attrib) {
+  const auto record = EncodeLogFileAttrib(attrib);
+  CLumMsg request(kMsgSetLogHistoryToFile), reply;
+  request.Add(CLumVariant(record.data(), static_cast<long>(record.size()), true));
+  SendNetMessage(&request, &reply);
+  log_attrib_ = attrib;
+  if (!attrib.suspended) CreateHistorySubFolders();
+}
+
+void CVelAppClient::CreateHistorySubFolders() {
+  static const wchar_t* const kClassFolders[] = {L"\\Pass", L"\\Recycle", L"\\Fail"};
+  for (int c = 0; c < 3; ++c) {
+    history_folders_[c] = log_history_path_ + (log_attrib_.sub_folders ? kClassFolders[c] : L"");
+    if (log_attrib_.to_file) port::CreateDirectories(port::MapLocalPath(history_folders_[c]));
+  }
 }
 
 void CVelAppClient::RestoreChangeSolution() {

@@ -16,6 +16,7 @@
 // solutions and gives it back once connected (or at Close).
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -101,6 +102,17 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   const std::wstring& GetServerOEMFolderName() const { return oem_folder_; }
   int GetMaxLogImageCount() const { return max_log_image_count_; }
   const std::wstring& GetLogHistoryPath() const { return log_history_path_; }
+
+  // ---- Image history folders ----
+  // Asks the server's history settings (kept by the client); returns whether images go to files.
+  int IsLogHistoryToFile(VelLogFileAttrib* out);
+  // Sends the settings; unless they suspend logging, the class folders are rebuilt.
+  void SetLogHistoryToFile(const VelLogFileAttrib& attrib);
+  // The pass, recycle and fail folders: the log folder itself, or its "Pass", "Recycle" and
+  // "Fail" sub-folders. While images go to files the folders are made on this machine.
+  void CreateHistorySubFolders();
+  enum HistoryClass { kHistoryPass, kHistoryRecycle, kHistoryFail };
+  const std::wstring& GetHistoryFolder(HistoryClass c) const { return history_folders_[c]; }
   void SetVBClient(int vb) { vb_client_ = vb; }
   void SetConnectDialogStatus(const std::wstring& status) override;
   const std::wstring& GetConnectStatus() const { return status_; }
@@ -227,6 +239,8 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   std::string settings_section_;
   int max_log_image_count_ = 100;
   std::wstring log_history_path_ = L"C:\\QRV\\History";
+  VelLogFileAttrib log_attrib_;
+  std::array<std::wstring, 3> history_folders_;
   std::wstring status_;
 };
 

@@ -244,6 +244,20 @@ TEST_F(DeviceMessagesTest, GrabTypeSolutionChangePermissionAndOemNames) {
   EXPECT_EQ(client_->IsChangeSolutionEnabled(), 0);
   EXPECT_EQ(client_->EnableChangeSolution(7), 1);  // any non-zero flag allows
   EXPECT_EQ(model_->ChangeSolutionEnabled(), 1);
+  // The history settings are kept whole; a record of the wrong size is ignored.
+  VelLogFileAttrib attrib;
+  attrib.to_file = 1;
+  attrib.prefix = L"Shift2_";
+  CLumMsg set(kMsgSetLogHistoryToFile), reply;
+  const auto record = EncodeLogFileAttrib(attrib);
+  set.Add(CLumVariant(record.data(), static_cast<long>(record.size()), true));
+  ASSERT_TRUE(HandleDeviceMessage(*model_, OverTheWire(set), &reply));
+  CLumMsg short_set(kMsgSetLogHistoryToFile);
+  short_set.Add(CLumVariant(record.data(), 100, true));
+  ASSERT_TRUE(HandleDeviceMessage(*model_, OverTheWire(short_set), &reply));
+  EXPECT_EQ(model_->LogAttrib().to_file, 1);
+  EXPECT_EQ(model_->LogAttrib().prefix, L"Shift2_");
+
   std::wstring name, folder;
   ASSERT_EQ(client_->GetOEMName(&name, &folder), 1);
   EXPECT_EQ(name, L"Parvane Korin");

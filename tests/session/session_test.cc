@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/named_mutex.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "vartree/tvar.h"
@@ -327,6 +328,35 @@ TEST_F(SessionTest, ConnectWithdrawsAndRestoresSolutionChangesAndLearnsTheServer
   EXPECT_TRUE(in_process.flags.empty());  // only a network connect withdraws the permission
   EXPECT_EQ(in_process.GetCachedGrabType(), 8);
   in_process.CloseAppClient(0);
+}
+
+TEST_F(SessionTest, HistoryFoldersFollowTheServersLogSettings) {
+  StartServer();
+  const std::string history = port::MapLocalPath(L"C:\\QRV\\History");
+  {
+    auto client = Connect(L"127.0.0.1", 2);
+    ASSERT_NE(client, nullptr);
+    VelLogFileAttrib attrib;
+    EXPECT_EQ(client->IsLogHistoryToFile(&attrib), 0);
+    EXPECT_EQ(client->GetHistoryFolder(CVelAppClient::kHistoryFail), L"C:\\QRV\\History");
+    EXPECT_FALSE(fs::exists(history));  // nothing is logged, nothing is made
+    attrib.to_file = 1;
+    attrib.sub_folders = 1;
+    attrib.prefix = L"Img";
+    client->SetLogHistoryToFile(attrib);
+    EXPECT_EQ(client->GetHistoryFolder(CVelAppClient::kHistoryRecycle),
+              L"C:\\QRV\\History\\Recycle");
+    EXPECT_TRUE(fs::is_directory(history + "/Fail"));
+  }
+  fs::remove_all(history);
+  auto client = Connect(L"127.0.0.1", 2);  // the server kept the settings
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(client->GetHistoryFolder(CVelAppClient::kHistoryPass), L"C:\\QRV\\History\\Pass");
+  for (const char* folder : {"/Pass", "/Recycle", "/Fail"})
+    EXPECT_TRUE(fs::is_directory(history + folder)) << folder;
+  VelLogFileAttrib attrib;
+  ASSERT_EQ(client->IsLogHistoryToFile(&attrib), 1);
+  EXPECT_EQ(attrib.prefix, L"Img");
 }
 
 TEST_F(SessionTest, TcpSessionTransfersFiles) {
