@@ -1,6 +1,7 @@
 #include "engine/appliance_model.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "link/versions.h"
 
@@ -64,4 +65,82 @@ void CApplianceModel::SetPlcAddress(int role, const PlcAddress& address) {
   if (role < 1 || role > 20) return;
   std::lock_guard lock(state_mu_);
   plc_addresses_[role] = address;
+}
+
+std::string CApplianceModel::SerialNo() const {
+  return "ZEC-" + std::to_string(kSerialNumber);
+}
+
+std::string CApplianceModel::DeviceName() const {
+  std::lock_guard lock(state_mu_);
+  return device_name_;
+}
+
+int CApplianceModel::SetDeviceName(const std::string& name) {
+  if (name.empty() || name.size() >= kMaxNameSize) return 0;
+  std::lock_guard lock(state_mu_);
+  device_name_ = name;
+  return 1;
+}
+
+int CApplianceModel::SetWindowGen(const Window& window) {
+  if (window.x < 0 || window.y < 0 || window.width <= 0 || window.height <= 0) return 0;
+  std::lock_guard lock(state_mu_);
+  window_ = window;
+  return 1;
+}
+
+CApplianceModel::Window CApplianceModel::WindowGen() const {
+  std::lock_guard lock(state_mu_);
+  return window_;
+}
+
+void CApplianceModel::Restart() {
+  std::lock_guard lock(state_mu_);
+  registers_.clear();
+  port_buffer_.clear();
+  ++restarts_;
+}
+
+int CApplianceModel::Restarts() const {
+  std::lock_guard lock(state_mu_);
+  return restarts_;
+}
+
+int CApplianceModel::SetMacAddress(std::span<const uint8_t> address) {
+  if (address.size() != 6) return 0;
+  std::lock_guard lock(state_mu_);
+  std::copy(address.begin(), address.end(), mac_.begin());
+  return 1;
+}
+
+std::string CApplianceModel::MacAddressText() const {
+  std::lock_guard lock(state_mu_);
+  std::string text;
+  for (uint8_t b : mac_) {
+    char part[4];
+    std::snprintf(part, sizeof part, text.empty() ? "%02X" : "-%02X", b);
+    text += part;
+  }
+  return text;
+}
+
+void CApplianceModel::SetUdpMode(const UdpMode& mode) {
+  std::lock_guard lock(state_mu_);
+  udp_mode_ = mode;
+}
+
+CApplianceModel::UdpMode CApplianceModel::GetUdpMode() const {
+  std::lock_guard lock(state_mu_);
+  return udp_mode_;
+}
+
+VelLogFileAttrib CApplianceModel::LogAttrib() const {
+  std::lock_guard lock(state_mu_);
+  return log_attrib_;
+}
+
+void CApplianceModel::SetLogAttrib(const VelLogFileAttrib& attrib) {
+  std::lock_guard lock(state_mu_);
+  log_attrib_ = attrib;
 }

@@ -4,9 +4,11 @@
 // "<root>/params.ini" the parameter values, read at start and written back at the end.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <span>
 #include <string>
 
 #include "engine/device_files.h"
@@ -53,6 +55,43 @@ class CApplianceModel {
   PlcAddress GetPlcAddress(int role) const;
   void SetPlcAddress(int role, const PlcAddress& address);
 
+  // Identity: the serial number is fixed, the name is the user's (1 to kMaxNameSize - 1 bytes).
+  static constexpr uint32_t kSerialNumber = 180042;
+  static constexpr size_t kMaxNameSize = 64;
+  std::string SerialNo() const;
+  std::string DeviceName() const;
+  int SetDeviceName(const std::string& name);
+  // The window generator's rectangle; a negative origin or an empty size is refused.
+  struct Window {
+    int x = 0, y = 0, width = 0, height = 0;
+  };
+  int SetWindowGen(const Window& window);
+  Window WindowGen() const;
+  // The network interface: a MAC address is exactly 6 bytes; its text is "00-1B-..." style.
+  int SetMacAddress(std::span<const uint8_t> address);
+  std::string MacAddressText() const;
+  struct UdpMode {
+    int mode = 0;
+    uint32_t port = 0;
+  };
+  void SetUdpMode(const UdpMode& mode);
+  UdpMode GetUdpMode() const;
+  // How images are grabbed (8: a free-running camera set) and the permission to change
+  // solutions, which a client withdraws while it connects.
+  int GrabType() const { return grab_type_; }
+  void SetGrabType(int type) { grab_type_ = type; }
+  int ChangeSolutionEnabled() const { return change_solution_; }
+  void EnableChangeSolution(int flag) { change_solution_ = flag ? 1 : 0; }
+  // The image history settings, kept whole as the client sends them.
+  VelLogFileAttrib LogAttrib() const;
+  void SetLogAttrib(const VelLogFileAttrib& attrib);
+  static constexpr wchar_t kOemName[] = L"Parvane Korin";
+  static constexpr wchar_t kOemFolderName[] = L"Zelvin";
+  // A restart keeps what the device stores (files, registry, parameters) and loses what it
+  // only holds: the registers and the serial port's unread bytes.
+  void Restart();
+  int Restarts() const;
+
  private:
   std::string params_file_;
   CDeviceFiles files_;
@@ -63,8 +102,16 @@ class CApplianceModel {
   VelAppAttributes attr_;
   std::atomic<int> server_version_;
   std::atomic<int> num_cameras_{1};
+  std::atomic<int> grab_type_{8};
+  std::atomic<int> change_solution_{1};
   mutable std::mutex state_mu_;
   std::map<uint32_t, uint32_t> registers_;
   std::string port_buffer_;
   std::map<int, PlcAddress> plc_addresses_;
+  std::string device_name_ = "Zelvin EC";
+  Window window_;
+  std::array<uint8_t, 6> mac_ = {0x00, 0x1B, 0x2C, 0x00, 0x00, 0x01};
+  UdpMode udp_mode_;
+  VelLogFileAttrib log_attrib_;
+  int restarts_ = 0;
 };

@@ -169,7 +169,6 @@ bool HandleGpioMessage(CDeviceGpio& gpio, const CLumMsg& req, CLumMsg* reply) {
 // Identity, registers, the serial port and the other single-value device messages.
 bool HandleIdentityMessage(CApplianceModel& model, const CLumMsg& req, CLumMsg* reply) {
   constexpr int kMaxSolutions = 100;
-  constexpr uint32_t kSerialNumber = 180042;
   constexpr uint32_t kHardwareRevision = 3;
   constexpr uint32_t kFeatureMask = 0x7;
   // The product id and the trigger scalers live in registers of their own, above the range the
@@ -212,8 +211,10 @@ bool HandleIdentityMessage(CApplianceModel& model, const CLumMsg& req, CLumMsg* 
       reply->Add(CLumVariant(41.5));
       return true;
     case kMsgSetMACAddress:
+      model.SetMacAddress(DataAt(req, 0));
+      return true;
     case kMsgSetUDPMode:
-      // Accepted: the simulated appliance has no network interface to reconfigure.
+      model.SetUdpMode({static_cast<int>(IntAt(req, 0)), UintAt(req, 1)});
       return true;
     case kMsgWriteProductID:
       model.WriteReg(kProductIdRegister, UintAt(req, 0));
@@ -231,13 +232,35 @@ bool HandleIdentityMessage(CApplianceModel& model, const CLumMsg& req, CLumMsg* 
       reply->Add(CLumVariant(DataAt(req, 0).empty() ? 0 : 1));
       return true;
     case kMsgGetDeviceSerialNumber:
-      reply->Add(CLumVariant(kSerialNumber));
+      reply->Add(CLumVariant(CApplianceModel::kSerialNumber));
       return true;
     case kMsgGetAppFeatureMask:
       reply->Add(CLumVariant(kFeatureMask));
       return true;
     case kMsgGetHardwareRevision:
       reply->Add(CLumVariant(kHardwareRevision));
+      return true;
+    case kMsgIsLogHistoryToFile:
+      AddRecord(reply, EncodeLogFileAttrib(model.LogAttrib()));
+      return true;
+    case kMsgSetLogHistoryToFile: {
+      VelLogFileAttrib attrib;
+      if (DecodeLogFileAttrib(DataAt(req, 0), &attrib)) model.SetLogAttrib(attrib);
+      return true;
+    }
+    case kMsgGetGrabType:
+      reply->Add(CLumVariant(model.GrabType()));
+      return true;
+    case kMsgIsChangeSolutionEnabled:
+      reply->Add(CLumVariant(model.ChangeSolutionEnabled()));
+      return true;
+    case kMsgEnableChangeSolution:
+      model.EnableChangeSolution(static_cast<int>(IntAt(req, 0)));
+      reply->Add(CLumVariant(model.ChangeSolutionEnabled()));
+      return true;
+    case kMsgGetOEMName:
+      reply->Add(CLumVariant(CApplianceModel::kOemName));
+      reply->Add(CLumVariant(CApplianceModel::kOemFolderName));
       return true;
     case kMsgGetPlcIPAddress: {
       const auto a = model.GetPlcAddress(static_cast<int>(IntAt(req, 0)));

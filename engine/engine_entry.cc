@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "dests/app_dests.h"
 #include "engine/vel_engine.h"
 #include "link/server_engine.h"
 #include "platform/paths.h"
@@ -43,9 +44,35 @@ __attribute__((visibility("default"))) port::RecursiveMutex* ozkServerEngineGetT
   return engine ? E(engine)->TreeLock() : nullptr;
 }
 
-// The engine has no destination manager of its own yet; the client then makes its own.
-__attribute__((visibility("default"))) XTVarDests* ozkServerEngineGetAppDest(void*) {
-  return nullptr;
+__attribute__((visibility("default"))) XTVarDests* ozkServerEngineGetAppDest(void* engine) {
+  return engine ? E(engine)->AppDests() : nullptr;
+}
+
+// The stream operations of the in-process client; each returns 0 on success.
+__attribute__((visibility("default"))) int ozkServerEngineSendStreamStart(void* engine, int id,
+                                                                          long total, int) {
+  return engine ? E(engine)->LoopbackStream().Start(id, total) : CEngineStream::kStreamError;
+}
+
+__attribute__((visibility("default"))) int ozkServerEngineStreamWrite(void* engine, int length,
+                                                                      unsigned char* data) {
+  if (!engine || length < 0 || (length > 0 && !data)) return CEngineStream::kStreamError;
+  return E(engine)->LoopbackStream().Write({data, static_cast<size_t>(length)});
+}
+
+__attribute__((visibility("default"))) int ozkServerEngineResponseStreamStart(void* engine,
+                                                                              int* length) {
+  return engine ? E(engine)->LoopbackStream().ResponseStart(length) : CEngineStream::kStreamError;
+}
+
+__attribute__((visibility("default"))) int ozkServerEngineStreamRead(void* engine, int length,
+                                                                     unsigned char* buffer) {
+  if (!engine || length < 0 || (length > 0 && !buffer)) return CEngineStream::kStreamError;
+  return E(engine)->LoopbackStream().Read({buffer, static_cast<size_t>(length)});
+}
+
+__attribute__((visibility("default"))) int ozkServerEngineStreamEnd(void* engine) {
+  return engine ? E(engine)->LoopbackStream().End() : CEngineStream::kStreamError;
 }
 
 __attribute__((visibility("default"))) void ozkServerEngineDelete(void* engine) {

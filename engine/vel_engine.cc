@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "dests/app_dests.h"
 #include "engine/device_messages.h"
 #include "engine/engine_rpc.h"
 #include "link/device_message_ids.h"
@@ -25,9 +26,20 @@ CVelEngine::CVelEngine(const std::string& data_root, CNetServerNode* node)
   CtVarLock lock;
   (*root_)["AppVar.Global.Version"] = static_cast<double>(model_.ServerVersion());
   (*root_)["AppVar.Global.Title"] = model_.Attributes().title.c_str();
+  dests_ = std::make_unique<CAppDests>(root_.get());
+  dests_->SetServerEngine(true);
+  rpc_->SetAppDest(dests_.get());
+  rpc_->SetDestSender([this](const char* dest, std::span<const uint8_t> data, uint32_t index) {
+    return dests_->SendMessageW(dest, data, 0, index, nullptr);
+  });
 }
 
-CVelEngine::~CVelEngine() = default;
+// The manager's connections go before the channel that could still hand it data.
+CVelEngine::~CVelEngine() {
+  rpc_->SetDestSender(nullptr);
+  rpc_->SetAppDest(nullptr);
+  dests_.reset();
+}
 
 int CVelEngine::OnNetMessage(uint32_t client_id, CLumMsg* request, CLumMsg* reply) {
   CLumMsg scratch;

@@ -16,10 +16,12 @@
 #include <string>
 
 #include "engine/appliance_model.h"
+#include "engine/engine_stream.h"
 #include "link/server_engine.h"
 #include "netmsg/lum_msg.h"
 #include "platform/mutex.h"
 
+class CAppDests;
 class CtVar;
 class CEngineRpc;
 class CNetServerNode;
@@ -35,6 +37,11 @@ class CVelEngine {
   CApplianceModel& Model() { return model_; }
   CtVar* Root() { return root_.get(); }
   port::RecursiveMutex* TreeLock() { return &tree_lock_; }
+  // The engine's destination manager, over its own tree; a client in this process adopts it.
+  // Data a remote client's manager sends (message 20655) goes out through it.
+  CAppDests* AppDests() { return dests_.get(); }
+  // The in-process client's stream exchange (network clients stream through the server node).
+  CEngineStream& LoopbackStream() { return loopback_stream_; }
 
   // Answers request into reply: the connection exchanges, named calls and remote variable
   // operations, and the device services. Returns 0 (the message layer's success).
@@ -55,6 +62,8 @@ class CVelEngine {
   CApplianceModel model_;
   port::RecursiveMutex tree_lock_;
   std::unique_ptr<CtVar> root_;
+  std::unique_ptr<CAppDests> dests_;
+  CEngineStream loopback_stream_;
   std::unique_ptr<CEngineRpc> rpc_;
   std::mutex clients_mu_;
   std::set<uint32_t> holders_;

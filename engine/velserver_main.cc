@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <iostream>
 #include <mutex>
+#include <vector>
 
 #include "engine/vel_engine.h"
 #include "netmsg/net_node.h"
@@ -34,6 +35,17 @@ class CVelServerNode : public CNetServerNode {
   }
   void OnClientDisconnect(int client_id, int) override {
     if (engine_) engine_->OnClientDisconnect(static_cast<uint32_t>(client_id));
+  }
+
+  // A client's stream is read whole, answered as the engine answers it, and ended.
+  int OnRcvStreamStart(int, int id, int length) override {
+    if (length < 0 || length > CEngineStream::kMaxStreamBytes) return 0;
+    std::vector<unsigned char> bytes(static_cast<size_t>(length));
+    if (StreamRead(length, bytes.data()) != 0) return 0;
+    std::vector<unsigned char> answer = CEngineStream::Answer(id, bytes);
+    if (SendStreamStart(id, static_cast<long>(answer.size()), 0) == 0 && !answer.empty())
+      StreamWrite(static_cast<int>(answer.size()), answer.data());
+    return 0;
   }
 
   void WaitForClose() {

@@ -14,6 +14,13 @@ enum VelDeviceMsg : int32_t {
   kMsgStartupStatus = 20567,
   kMsgUpdateServerTime = 20557,
   kMsgDisconnectOther = 20643,
+  kMsgGetGrabType = 20549,
+  kMsgIsLogHistoryToFile = 20553,
+  kMsgSetLogHistoryToFile = 20554,
+  kMsgIsChangeSolutionEnabled = 20558,
+  kMsgEnableChangeSolution = 20559,
+  kMsgGetOEMName = 20641,
+  kMsgStreamTest = 20629,  // a stream id, not a message
   // Files and directories.
   kMsgFileFindFirst = 20525,
   kMsgFileFindNext = 20526,

@@ -30,6 +30,15 @@ class RecordWriter {
     const size_t n = std::min(text.size(), field - 1);
     std::memcpy(bytes_.data() + off, text.data(), n);
   }
+  // UTF-16LE in a field of units code units, terminator kept.
+  void WideText(size_t off, size_t units, const std::wstring& text) {
+    std::u16string u = port::WideToUtf16(text);
+    u.resize(std::min(u.size(), units - 1));
+    for (size_t i = 0; i < u.size(); ++i) {
+      bytes_[off + 2 * i] = static_cast<uint8_t>(u[i]);
+      bytes_[off + 2 * i + 1] = static_cast<uint8_t>(u[i] >> 8);
+    }
+  }
 
  private:
   std::span<uint8_t> bytes_;
@@ -55,6 +64,10 @@ class RecordReader {
     const auto* begin = bytes_.data() + off;
     const auto* end = std::find(begin, begin + field, uint8_t{0});
     return std::string(begin, end);
+  }
+  std::wstring WideText(size_t off, size_t units) const {
+    const std::string_view field(reinterpret_cast<const char*>(bytes_.data()) + off, 2 * units);
+    return port::Utf16ToWide(port::Utf16LeBytesToString(field));
   }
 
  private:
@@ -93,12 +106,7 @@ std::array<uint8_t, kFindRecordSize> EncodeFindRecord(const VelFindData& data) {
   for (size_t i = 0; i < words.size(); ++i) w.U32(4 * i, words[i]);
   w.U32(28, static_cast<uint32_t>(data.size >> 32));
   w.U32(32, static_cast<uint32_t>(data.size));
-  std::u16string name = port::WideToUtf16(data.name);
-  name.resize(std::min(name.size(), kFindRecordNameUnits - 1));
-  for (size_t i = 0; i < name.size(); ++i) {
-    bytes[kFindRecordNameOffset + 2 * i] = static_cast<uint8_t>(name[i]);
-    bytes[kFindRecordNameOffset + 2 * i + 1] = static_cast<uint8_t>(name[i] >> 8);
-  }
+  w.WideText(kFindRecordNameOffset, kFindRecordNameUnits, data.name);
   return bytes;
 }
 
@@ -107,11 +115,8 @@ bool DecodeFindRecord(std::span<const uint8_t> bytes, VelFindData* out) {
   RecordReader r(bytes);
   std::array<uint32_t, 7> words;
   for (size_t i = 0; i < words.size(); ++i) words[i] = r.U32(4 * i);
-  const std::string_view name_bytes(
-      reinterpret_cast<const char*>(bytes.data()) + kFindRecordNameOffset,
-      2 * kFindRecordNameUnits);
   *out = VelFindData::FromWords(words, r.U32(32), r.U32(28),
-                                port::Utf16ToWide(port::Utf16LeBytesToString(name_bytes)));
+                                r.WideText(kFindRecordNameOffset, kFindRecordNameUnits));
   return true;
 }
 
@@ -254,5 +259,32 @@ bool DecodeGroupProperties(std::span<const uint8_t> bytes, VelGroupProperties* o
   out->param_count = r.U32(8);
   out->name = r.Text(16, 64);
   out->description = r.Text(80, 120);
+  return true;
+}
+
+std::array<uint8_t, kLogFileAttribSize> EncodeLogFileAttrib(const VelLogFileAttrib& attrib) {
+  std::array<uint8_t, kLogFileAttribSize> bytes;
+  RecordWriter w(bytes);
+  const int32_t flags[] = {attrib.to_file,      attrib.pass,        attrib.recycle,
+                           attrib.fail,         attrib.sub_folders, attrib.per_camera,
+                           attrib.with_overlay, attrib.suspended};
+  for (size_t i = 0; i < std::size(flags); ++i) w.U32(4 * i, static_cast<uint32_t>(flags[i]));
+  for (size_t i = 0; i < attrib.cameras.size(); ++i)
+    w.U32(32 + 4 * i, static_cast<uint32_t>(attrib.cameras[i]));
+  w.U32(64, static_cast<uint32_t>(attrib.format));
+  w.WideText(68, kLogFilePrefixUnits, attrib.prefix);
+  return bytes;
+}
+
+bool DecodeLogFileAttrib(std::span<const uint8_t> bytes, VelLogFileAttrib* out) {
+  if (bytes.size() != kLogFileAttribSize) return false;
+  RecordReader r(bytes);
+  int32_t* flags[] = {&out->to_file,     &out->pass,       &out->recycle,      &out->fail,
+                      &out->sub_folders, &out->per_camera, &out->with_overlay, &out->suspended};
+  for (size_t i = 0; i < std::size(flags); ++i) *flags[i] = static_cast<int32_t>(r.U32(4 * i));
+  for (size_t i = 0; i < out->cameras.size(); ++i)
+    out->cameras[i] = static_cast<int32_t>(r.U32(32 + 4 * i));
+  out->format = static_cast<int32_t>(r.U32(64));
+  out->prefix = r.WideText(68, kLogFilePrefixUnits);
   return true;
 }

@@ -113,3 +113,18 @@ struct VelGroupProperties {
 };
 std::array<uint8_t, kGroupRecordSize> EncodeGroupProperties(const VelGroupProperties& group);
 bool DecodeGroupProperties(std::span<const uint8_t> bytes, VelGroupProperties* out);
+
+// Image history settings (OZK_LOG_FILE_ATTRIB), 292 bytes: eight switches (to file, pass,
+// recycle, fail, class sub-folders, camera sub-folders, overlay, suspended), eight per-camera
+// switches, the file format (0 BMP, 1 JPEG, negative: off) and a wide file-name prefix.
+constexpr size_t kLogFileAttribSize = 292;
+constexpr size_t kLogFilePrefixUnits = 112;
+struct VelLogFileAttrib {
+  int32_t to_file = 0, pass = 1, recycle = 0, fail = 0;
+  int32_t sub_folders = 0, per_camera = 0, with_overlay = 0, suspended = 0;
+  std::array<int32_t, 8> cameras{};
+  int32_t format = 0;
+  std::wstring prefix;  // at most 111 UTF-16 units are kept
+};
+std::array<uint8_t, kLogFileAttribSize> EncodeLogFileAttrib(const VelLogFileAttrib& attrib);
+bool DecodeLogFileAttrib(std::span<const uint8_t> bytes, VelLogFileAttrib* out);

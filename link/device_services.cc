@@ -264,3 +264,114 @@ uint32_t CDeviceServices::ReadReg(uint32_t address) {
 uint32_t CDeviceServices::GetDeviceSerialNumber() {
   return static_cast<uint32_t>(Query(kMsgGetDeviceSerialNumber, {}));
 }
+
+int CDeviceServices::GetVirtualAsyncEnable() {
+  return static_cast<int>(Query(kMsgGetVirtualAsyncEnable, {}));
+}
+
+uint32_t CDeviceServices::GetAppFeatureMask() {
+  return static_cast<uint32_t>(Query(kMsgGetAppFeatureMask, {}));
+}
+
+uint32_t CDeviceServices::GetHardwareRevision() {
+  return static_cast<uint32_t>(Query(kMsgGetHardwareRevision, {}));
+}
+
+double CDeviceServices::GetTemperature(int sensor) {
+  return Query(kMsgGetTemperature, {CLumVariant(sensor)});
+}
+
+uint32_t CDeviceServices::GetTrigScaler(int trigger) {
+  return static_cast<uint32_t>(Query(kMsgGetTrigScaler, {CLumVariant(trigger)}));
+}
+
+void CDeviceServices::SetTrigScaler(int trigger, int scaler) {
+  CLumMsg reply;
+  Exchange(kMsgSetTrigScaler, {CLumVariant(trigger), CLumVariant(scaler)}, &reply, 0);
+}
+
+uint32_t CDeviceServices::ReadProductID() {
+  return static_cast<uint32_t>(Query(kMsgReadProductID, {}));
+}
+
+void CDeviceServices::WriteProductID(uint32_t id) {
+  CLumMsg reply;
+  Exchange(kMsgWriteProductID, {CLumVariant(id)}, &reply, 0);
+}
+
+namespace {
+CLumVariant Bytes(std::span<const uint8_t> bytes) {
+  static const uint8_t kNone = 0;
+  return CLumVariant(bytes.empty() ? &kNone : bytes.data(), static_cast<long>(bytes.size()), true);
+}
+}  // namespace
+
+void CDeviceServices::PutPortString(std::span<const uint8_t> bytes) {
+  CLumMsg reply;
+  Exchange(kMsgPutPortString, {Bytes(bytes)}, &reply, 0);
+}
+
+std::string CDeviceServices::GetPortString(int max_bytes, int timeout_ms) {
+  CLumMsg reply;
+  if (max_bytes <= 0 ||
+      !Exchange(kMsgGetPortString, {CLumVariant(max_bytes), CLumVariant(timeout_ms)}, &reply))
+    return {};
+  const std::string_view bytes = reply.Get(0).GetBytes(0);
+  return std::string(bytes.substr(0, static_cast<size_t>(max_bytes)));
+}
+
+int CDeviceServices::GetPlcIPAddress(int role, PlcAddress* out) {
+  CLumMsg reply;
+  if (!out || !Exchange(kMsgGetPlcIPAddress, {CLumVariant(role)}, &reply, 4)) return 0;
+  for (int i = 0; i < 3; ++i) out->parts[i] = static_cast<uint32_t>(reply.Get(i).GetLongLong(0));
+  const char* text = reply.Get(3).GetString(0);
+  out->text = text ? text : "";
+  return 1;
+}
+
+void CDeviceServices::SetPlcIPAddress(int role, const PlcAddress& address) {
+  CLumMsg reply;
+  Exchange(kMsgSetPlcIPAddress,
+           {CLumVariant(role), CLumVariant(address.parts[0]), CLumVariant(address.parts[1]),
+            CLumVariant(address.parts[2]), CLumVariant(address.text.c_str()), CLumVariant("")},
+           &reply, 0);
+}
+
+void CDeviceServices::SetMACAddress(std::span<const uint8_t> address) {
+  CLumMsg reply;
+  Exchange(kMsgSetMACAddress, {Bytes(address)}, &reply, 0);
+}
+
+int CDeviceServices::WriteFPGAFile(std::span<const uint8_t> file) {
+  return static_cast<int>(Query(kMsgWriteFPGAFile, {Bytes(file)}));
+}
+
+void CDeviceServices::SetUDPMode(int mode, uint32_t port) {
+  CLumMsg reply;
+  Exchange(kMsgSetUDPMode, {CLumVariant(mode), CLumVariant(port)}, &reply, 0);
+}
+
+int CDeviceServices::GetGrabType() {
+  return static_cast<int>(Query(kMsgGetGrabType, {}));
+}
+
+int CDeviceServices::IsChangeSolutionEnabled() {
+  return static_cast<int>(Query(kMsgIsChangeSolutionEnabled, {}));
+}
+
+int CDeviceServices::EnableChangeSolution(int flag) {
+  return static_cast<int>(Query(kMsgEnableChangeSolution, {CLumVariant(flag)}));
+}
+
+int CDeviceServices::GetOEMName(std::wstring* name, std::wstring* folder) {
+  CLumMsg reply;
+  if (!name || !folder || !Exchange(kMsgGetOEMName, {}, &reply, 2)) return 0;
+  auto wide = [&](int i) -> std::wstring {
+    const CLumVariant& v = reply.Get(i);
+    const wchar_t* text = v.GetType() == LUM_VT_WSTRING ? v.GetWString(0) : nullptr;
+    return text ? text : L"";
+  };
+  *name = wide(0);
+  *folder = wide(1);
+  return 1;
+}

@@ -65,6 +65,34 @@ class CDeviceServices : public XDeviceFileOps {
   void WriteReg(uint32_t address, uint32_t value);
   uint32_t ReadReg(uint32_t address);
   uint32_t GetDeviceSerialNumber();
+  int GetVirtualAsyncEnable();
+  uint32_t GetAppFeatureMask();
+  uint32_t GetHardwareRevision();
+  double GetTemperature(int sensor);
+  uint32_t GetTrigScaler(int trigger);
+  void SetTrigScaler(int trigger, int scaler);
+  uint32_t ReadProductID();
+  void WriteProductID(uint32_t id);
+  // The appliance's serial port: bytes out, and up to max_bytes of the bytes that came in.
+  void PutPortString(std::span<const uint8_t> bytes);
+  std::string GetPortString(int max_bytes, int timeout_ms);
+  // Network settings of a PLC comm role: three address values and a node name.
+  struct PlcAddress {
+    uint32_t parts[3] = {0, 0, 0};
+    std::string text;
+  };
+  int GetPlcIPAddress(int role, PlcAddress* out);
+  void SetPlcIPAddress(int role, const PlcAddress& address);
+  void SetMACAddress(std::span<const uint8_t> address);
+  // 1 when the appliance took the file.
+  int WriteFPGAFile(std::span<const uint8_t> file);
+  void SetUDPMode(int mode, uint32_t port);
+  int GetGrabType();
+  // The server-kept permission to change solutions.
+  int IsChangeSolutionEnabled();
+  int EnableChangeSolution(int flag);
+  // The server's OEM name and folder name; a reply that is not wide text leaves them empty.
+  int GetOEMName(std::wstring* name, std::wstring* folder);
 
   // The last count GetNumOfCameras received.
   int CachedNumOfCameras() const { return num_cameras_; }

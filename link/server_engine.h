@@ -20,6 +20,12 @@ using OzkServerEngineGetRootTVarFn = CtVar* (*)(void* engine);
 using OzkServerEngineGetTVarCriticalSectionFn = port::RecursiveMutex* (*)(void* engine);
 using OzkServerEngineGetAppDestFn = XTVarDests* (*)(void* engine);
 using OzkServerEngineDeleteFn = void (*)(void* engine);
+// The stream operations of the in-process client (CNetClientNode's, with the engine first).
+using OzkServerEngineSendStreamStartFn = int (*)(void* engine, int id, long total, int flag);
+using OzkServerEngineResponseStreamStartFn = int (*)(void* engine, int* length);
+using OzkServerEngineStreamWriteFn = int (*)(void* engine, int length, unsigned char* data);
+using OzkServerEngineStreamReadFn = int (*)(void* engine, int length, unsigned char* buffer);
+using OzkServerEngineStreamEndFn = int (*)(void* engine);
 }
 
 inline constexpr char kServerEngineLibrary[] = "VelSrvEngine.dll";

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <ctime>
 #include <thread>
 
+#include "dests/app_dests.h"
+#include "link/app_dests_link.h"
 #include "link/device_message_ids.h"
 #include "link/rpc_stubs.h"
 #include "link/vel_os.h"
@@ -151,6 +154,7 @@ int CVelAppClient::ConnectToVelServer(const wchar_t* host, OZK_CONNECT_MODE mode
                           port::Utf8ToWide(attr_.solution_name),
                           port::MessageKind::kQuestion) == port::MessageAnswer::kYes;
     if (!close_other) {
+      RestoreChangeSolution();
       connected_ = 0;
       Disconnect();
       return 0;
@@ -230,10 +234,13 @@ int CVelAppClient::Open(const wchar_t* host, int port) {
       if (SendNetMessage(&request, &reply) == 0 && reply.Size() >= 1)
         startup_value_ = static_cast<int>(reply.Get(0).GetLongLong(0));
     }
+    if (!Light()) IsLogHistoryToFile(&log_attrib_);
+    CreateHistorySubFolders();
     GetAppAttributes(&attr_);
+    grab_type_ = GetGrabType();
     VelGpioAttributes gpio;
     const uint32_t lines = GetGpioAttr(&gpio) ? gpio.num_inputs + gpio.num_outputs : 0;
-    express_ = DecideExpressFlag(attr_.library, 0, lines, express_);
+    express_ = DecideExpressFlag(attr_.library, grab_type_, lines, express_);
 
     // Step 6: the tree.
     if (engine_) {
@@ -244,12 +251,18 @@ int CVelAppClient::Open(const wchar_t* host, int port) {
       root_->SetRpc(rpc_.get());
     }
     rpc_->SetRootTVar(root_);
-    // Step 7: the engine's destination manager when it has one.
+    // Step 7: the destination manager.
     if (engine_) {
       if (auto get = reinterpret_cast<OzkServerEngineGetAppDestFn>(
               engine_lib_->Symbol("ozkServerEngineGetAppDest")))
         app_dest_ = get(engine_);
     }
+    if (!app_dest_) {
+      dests_link_ = std::make_unique<CAppDestsRemoteLink>(rpc_.get());
+      own_dests_ = std::make_unique<CAppDests>(root_, engine_ ? nullptr : dests_link_.get());
+      app_dest_ = own_dests_.get();
+    }
+    rpc_->SetAppDest(app_dest_);
   }
 
   if (result != 0) {
@@ -286,7 +299,11 @@ int CVelAppClient::Connect(const char* host, int port) {
   }
   if (result == 0) {
     connected_ = 1;
-    if (!loopback_ && port == ServerPort()) UpdateServerTime(0);
+    if (!loopback_ && port == ServerPort()) {
+      change_solution_was_ = IsChangeSolutionEnabled();
+      EnableChangeSolution(0);
+      UpdateServerTime(0);
+    }
   }
   return result;
 }
@@ -300,6 +317,17 @@ int CVelAppClient::ConnectInProcess() {
   auto get_lock = reinterpret_cast<OzkServerEngineGetTVarCriticalSectionFn>(
       lib->Symbol("ozkServerEngineGetTVarCriticalSection"));
   if (!create || !on_message) return kNetErrNotConnected;
+  EngineStreamFns streams;
+  streams.start = reinterpret_cast<OzkServerEngineSendStreamStartFn>(
+      lib->Symbol("ozkServerEngineSendStreamStart"));
+  streams.response_start = reinterpret_cast<OzkServerEngineResponseStreamStartFn>(
+      lib->Symbol("ozkServerEngineResponseStreamStart"));
+  streams.write =
+      reinterpret_cast<OzkServerEngineStreamWriteFn>(lib->Symbol("ozkServerEngineStreamWrite"));
+  streams.read =
+      reinterpret_cast<OzkServerEngineStreamReadFn>(lib->Symbol("ozkServerEngineStreamRead"));
+  streams.end =
+      reinterpret_cast<OzkServerEngineStreamEndFn>(lib->Symbol("ozkServerEngineStreamEnd"));
   void* engine = create(nullptr, this);
   if (!engine) return kNetErrNotConnected;
   {
@@ -307,6 +335,7 @@ int CVelAppClient::ConnectInProcess() {
     engine_lib_ = std::move(lib);
     engine_ = engine;
     engine_on_message_ = on_message;
+    engine_stream_ = streams;
   }
   if (get_lock) SetTreeLock(get_lock(engine));
   OnConnected();
@@ -339,17 +368,55 @@ int CVelAppClient::CreateAppliance() {
     appliance_ = object;
   }
   appliance_->Initialize();
+  if (grab_type_ == 9 && attr_.library == "ZelvinEC.dll") express_ = 1;
   const int cameras = GetNumOfCameras();
   if (cameras != 1) appliance_->OnChangeNumOfCameras(cameras);
   OnServerConnected();
   CLumMsg request(kMsgApplianceReady), reply;
   SendNetMessage(&request, &reply);
+  GetOEMName(&oem_name_, &oem_folder_);
+  RestoreChangeSolution();
   return 1;
+}
+
+int CVelAppClient::IsLogHistoryToFile(VelLogFileAttrib* out) {
+  CLumMsg request(kMsgIsLogHistoryToFile), reply;
+  if (!out || SendNetMessage(&request, &reply) != 0 || reply.Size() < 1) return 0;
+  const CLumVariant& v = reply.Get(0);
+  const auto bytes = v.GetType() == LUM_VT_DATA ? v.GetBytes(0) : std::string_view();
+  if (!bytes.empty())
+    DecodeLogFileAttrib(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                        out);
+  return out->to_file;
+}
+
+void CVelAppClient::SetLogHistoryToFile(const VelLogFileAttrib& attrib) {
+  const auto record = EncodeLogFileAttrib(attrib);
+  CLumMsg request(kMsgSetLogHistoryToFile), reply;
+  request.Add(CLumVariant(record.data(), static_cast<long>(record.size()), true));
+  SendNetMessage(&request, &reply);
+  log_attrib_ = attrib;
+  if (!attrib.suspended) CreateHistorySubFolders();
+}
+
+void CVelAppClient::CreateHistorySubFolders() {
+  static const wchar_t* const kClassFolders[] = {L"\\Pass", L"\\Recycle", L"\\Fail"};
+  for (int c = 0; c < 3; ++c) {
+    history_folders_[c] = log_history_path_ + (log_attrib_.sub_folders ? kClassFolders[c] : L"");
+    if (log_attrib_.to_file) port::CreateDirectories(port::MapLocalPath(history_folders_[c]));
+  }
+}
+
+void CVelAppClient::RestoreChangeSolution() {
+  if (change_solution_was_ < 0) return;
+  if (connected_) EnableChangeSolution(change_solution_was_);
+  change_solution_was_ = -1;
 }
 
 // ---- Sessions end ----
 
 int CVelAppClient::Close(int flag) {
+  RestoreChangeSolution();
   if (!loopback_ && (started_here_ || flag) && connected_) {
     CLumMsg request(kMsgCloseServer);
     SendNetMessage(&request, nullptr);
@@ -377,6 +444,11 @@ void CVelAppClient::CloseAppClient(int flag) {
 
 int CVelAppClient::Disconnect() {
   const bool was_connected = connected_;
+  // The manager goes while its tree and link are still there.
+  if (rpc_) rpc_->SetAppDest(nullptr);
+  app_dest_ = nullptr;
+  own_dests_.reset();
+  dests_link_.reset();
   if (was_connected && !loopback_) UpdateServerTime(1);
   connected_ = 0;
   if (engine_) {
@@ -399,6 +471,7 @@ void CVelAppClient::DisconnectEngine() {
     engine = engine_;
     engine_ = nullptr;
     engine_on_message_ = nullptr;
+    engine_stream_ = {};
     lib = std::move(engine_lib_);
   }
   if (!engine) return;
@@ -448,6 +521,82 @@ int CVelAppClient::SendNetMessage(CLumMsg* request, CLumMsg* reply) {
     }
   }
   return CNetClientNode::SendNetMessage(request, reply);
+}
+
+template <typename Op>
+bool CVelAppClient::WithEngine(Op op, int* result) {
+  std::lock_guard lock(engine_mu_);
+  if (!engine_on_message_) return false;
+  *result = op(engine_, engine_stream_);
+  return true;
+}
+
+// An engine without the stream entry points refuses streams.
+constexpr int kNoEngineStream = -1;
+
+int CVelAppClient::SendStreamStart(int id, long total, int flag) {
+  int r;
+  if (WithEngine(
+          [&](void* e, const EngineStreamFns& f) {
+            return f.start ? f.start(e, id, total, flag) : kNoEngineStream;
+          },
+          &r))
+    return r;
+  return CNetClientNode::SendStreamStart(id, total, flag);
+}
+
+int CVelAppClient::ResponseStreamStart(int* length) {
+  int r;
+  if (WithEngine(
+          [&](void* e, const EngineStreamFns& f) {
+            return f.response_start ? f.response_start(e, length) : kNoEngineStream;
+          },
+          &r))
+    return r;
+  return CNetClientNode::ResponseStreamStart(length);
+}
+
+int CVelAppClient::StreamWrite(int length, unsigned char* data) {
+  int r;
+  if (WithEngine(
+          [&](void* e, const EngineStreamFns& f) {
+            return f.write ? f.write(e, length, data) : kNoEngineStream;
+          },
+          &r))
+    return r;
+  return CNetClientNode::StreamWrite(length, data);
+}
+
+int CVelAppClient::StreamRead(int length, unsigned char* buffer) {
+  int r;
+  if (WithEngine(
+          [&](void* e, const EngineStreamFns& f) {
+            return f.read ? f.read(e, length, buffer) : kNoEngineStream;
+          },
+          &r))
+    return r;
+  return CNetClientNode::StreamRead(length, buffer);
+}
+
+int CVelAppClient::StreamEnd() {
+  int r;
+  if (WithEngine(
+          [&](void* e, const EngineStreamFns& f) { return f.end ? f.end(e) : kNoEngineStream; },
+          &r))
+    return r;
+  return CNetClientNode::StreamEnd();
+}
+
+int CVelAppClient::SendStreamTest() {
+  constexpr int kTestLength = 100;
+  unsigned char bytes[kTestLength];
+  for (int i = 0; i < kTestLength; ++i) bytes[i] = static_cast<unsigned char>(i);
+  int length = 0;
+  const bool ok = SendStreamStart(kMsgStreamTest, kTestLength, 0) == 0 &&
+                  StreamWrite(kTestLength, bytes) == 0 && ResponseStreamStart(&length) == 0 &&
+                  length >= kTestLength && StreamRead(kTestLength, bytes) == 0;
+  StreamEnd();
+  return ok ? 1 : 0;
 }
 
 int CVelAppClient::OnNetMessage(CLumMsg* request, CLumMsg* reply) {
@@ -504,7 +653,7 @@ void CVelAppClient::UpdateClientSettingsForServer(const char* host) {
 
 void CVelAppClient::UpdateServerTime(int force) {
   if (loopback_ || !connected_) return;
-  const uint64_t now = port::FileTimeNow();
+  const uint64_t now = clock_();
   if (!force && now - last_time_update_ < kServerTimeInterval) return;
   if (IsEmulatorMode(rpc_.get())) return;
   const auto zone = TimeZoneRecord();
@@ -552,6 +701,79 @@ double CVelAppClient::ClosestArgSupported(int param, double value) {
 }
 double CVelAppClient::GetParamByName(const char* name) {
   return ::GetParamByName(rpc_.get(), name, 0);
+}
+
+std::string CVelAppClient::GetArgName(int param, int arg) {
+  char name[260] = {};  // argument names are short; a longer one is refused, not cut
+  return ::GetArgName(rpc_.get(), param, arg, sizeof name, name) ? name : "";
+}
+double CVelAppClient::GetArgValue(int param, const char* arg_name) {
+  return ::GetArgValue(rpc_.get(), param, arg_name);
+}
+
+int CVelAppClient::ReadRegistery(int root, const char* key, const char* value_name, uint32_t* type,
+                                 std::vector<uint8_t>* value) {
+  if (!type || !value) return 0;
+  uint32_t size = 256;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    value->assign(size, 0);
+    const uint32_t offered = size;
+    if (::ReadRegistery(rpc_.get(), root, key, value_name, type, value->data(), &size)) {
+      value->resize(std::min(size, offered));
+      return 1;
+    }
+    if (size <= offered || size > kMaxRegistryValue) break;
+  }
+  value->clear();
+  return 0;
+}
+
+int CVelAppClient::WriteRegistery(int root, const char* key, const char* value_name, uint32_t type,
+                                  std::span<const uint8_t> value) {
+  if (value.size() > kMaxRegistryValue) return 0;
+  static const uint8_t kNothing = 0;  // a buffer must point somewhere, even an empty one
+  return ::WriteRegistery(rpc_.get(), root, key, value_name, type,
+                          value.empty() ? &kNothing : value.data(),
+                          static_cast<uint32_t>(value.size()));
+}
+
+int CVelAppClient::FlushRegistery(int root) {
+  return ::FlushRegistery(rpc_.get(), root);
+}
+int CVelAppClient::ReadParamFile(const char* device_path) {
+  return ::ReadParamFile(rpc_.get(), device_path);
+}
+int CVelAppClient::WriteParamFile(const char* device_path) {
+  return ::WriteParamFile(rpc_.get(), device_path);
+}
+
+std::string CVelAppClient::DeviceText(int (*stub)(CVelRpc*, char*, uint32_t*)) {
+  constexpr uint32_t kMaxText = 4096;
+  std::vector<char> text(32, 0);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    uint32_t size = static_cast<uint32_t>(text.size());
+    if (stub(rpc_.get(), text.data(), &size))
+      return std::string(text.data(), strnlen(text.data(), text.size()));
+    if (size <= text.size() || size > kMaxText) break;
+    text.assign(size, 0);
+  }
+  return {};
+}
+
+std::string CVelAppClient::GetDeviceSerialNo() {
+  return DeviceText(::GetDeviceSerialNo);
+}
+std::string CVelAppClient::GetDeviceName() {
+  return DeviceText(::GetDeviceName);
+}
+int CVelAppClient::SetDeviceName(const char* name) {
+  return ::SetDeviceName(rpc_.get(), name);
+}
+void CVelAppClient::RestartDevice() {
+  ::RestartDevice(rpc_.get());
+}
+int CVelAppClient::SetWindowGen(int x, int y, int width, int height) {
+  return ::SetWindowGen(rpc_.get(), x, y, width, height);
 }
 
 int CVelAppClient::GetGroupProperties(int group, VelGroupProperties* out) {

@@ -9,20 +9,32 @@
 //
 // The server port is 5005; $VEL_SERVER_PORT changes it for the whole process (a second server
 // on one machine, tests).
+//
+// There is no user-interface library here: no connect dialog, address list or application
+// name is shown. The text the dialog would show is kept for the host (GetConnectStatus).
+// While a network connect runs, the client withdraws the server's permission to change
+// solutions and gives it back once connected (or at Close).
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "app/vel_appliance.h"
 #include "link/device_records.h"
 #include "link/device_services.h"
 #include "link/server_engine.h"
 #include "netmsg/net_node.h"
+#include "platform/clock.h"
 
+class CAppDests;
+class CAppDestsRemoteLink;
 class CtVar;
 class CVelRpc;
 class XTVarDests;
@@ -71,7 +83,10 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int SendServerDisconnectCommand();
   int StartVelServer();
   void UpdateClientSettingsForServer(const char* host);
+  // Sets the server's clock: at connect, at most once an hour after that, and when forced.
   void UpdateServerTime(int force);
+  // The wall clock (FILETIME units) UpdateServerTime reads; the system clock by default.
+  void SetClock(std::function<uint64_t()> clock) { clock_ = std::move(clock); }
   int GetClientVersion() const;
   int GetServerVersion() override;
   std::string GetClientDllName() const { return attr_.library; }
@@ -82,8 +97,22 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   XTVarDests* GetAppDest() override { return app_dest_; }
   CVelAppliance* GetAppliance() const { return appliance_; }
   int GetExpressMode() const { return express_; }
+  int GetCachedGrabType() const { return grab_type_; }
+  const std::wstring& GetServerOEMName() const { return oem_name_; }
+  const std::wstring& GetServerOEMFolderName() const { return oem_folder_; }
   int GetMaxLogImageCount() const { return max_log_image_count_; }
   const std::wstring& GetLogHistoryPath() const { return log_history_path_; }
+
+  // ---- Image history folders ----
+  // Asks the server's history settings (kept by the client); returns whether images go to files.
+  int IsLogHistoryToFile(VelLogFileAttrib* out);
+  // Sends the settings; unless they suspend logging, the class folders are rebuilt.
+  void SetLogHistoryToFile(const VelLogFileAttrib& attrib);
+  // The pass, recycle and fail folders: the log folder itself, or its "Pass", "Recycle" and
+  // "Fail" sub-folders. While images go to files the folders are made on this machine.
+  void CreateHistorySubFolders();
+  enum HistoryClass { kHistoryPass, kHistoryRecycle, kHistoryFail };
+  const std::wstring& GetHistoryFolder(HistoryClass c) const { return history_folders_[c]; }
   void SetVBClient(int vb) { vb_client_ = vb; }
   void SetConnectDialogStatus(const std::wstring& status) override;
   const std::wstring& GetConnectStatus() const { return status_; }
@@ -102,6 +131,39 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int GetFirstEnumArg(int param, VelEnumArg* out);
   int GetNextEnumArg(int param, const VelEnumArg& prev, VelEnumArg* out);
   double GetParamByName(const char* name);
+  // The name of the argument whose value is arg; empty when param has no such argument.
+  std::string GetArgName(int param, int arg);
+  double GetArgValue(int param, const char* arg_name);
+
+  // ---- Registry, parameter files and identity, carried by the named calls ----
+  // A value larger than the first offer is asked for again at the size the server reports (up
+  // to kMaxRegistryValue); 0 when there is no such value.
+  static constexpr uint32_t kMaxRegistryValue = 64 * 1024;
+  int ReadRegistery(int root, const char* key, const char* value_name, uint32_t* type,
+                    std::vector<uint8_t>* value);
+  int WriteRegistery(int root, const char* key, const char* value_name, uint32_t type,
+                     std::span<const uint8_t> value);
+  int FlushRegistery(int root);
+  // Device paths; the parameter values are read from or written to the device's file.
+  int ReadParamFile(const char* device_path);
+  int WriteParamFile(const char* device_path);
+  // Empty when the call fails.
+  std::string GetDeviceSerialNo();
+  std::string GetDeviceName();
+  int SetDeviceName(const char* name);
+  void RestartDevice();
+  int SetWindowGen(int x, int y, int width, int height);
+
+  // Streams go to the in-process engine when there is one, else through the network node.
+  // 0 on success.
+  int SendStreamStart(int id, long total, int flag) override;
+  int ResponseStreamStart(int* length) override;
+  int StreamWrite(int length, unsigned char* data) override;
+  int StreamRead(int length, unsigned char* buffer) override;
+  int StreamEnd() override;
+  // Streams the bytes 0 to 99 as stream 20629 and reads 100 bytes of answer; 1 when every step
+  // succeeded.
+  int SendStreamTest();
 
   // In-process: the engine's answer; otherwise the network node's exchange. 0 on success.
   int SendNetMessage(CLumMsg* request, CLumMsg* reply) override;
@@ -113,10 +175,13 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
                                int setting);
 
  private:
+  // A device text through its capacity-in/size-out stub, asked again once when it is larger.
+  std::string DeviceText(int (*stub)(CVelRpc*, char*, uint32_t*));
   int ConnectInProcess();
   void DisconnectEngine();
   bool LoadApplianceLibrary(int server_version);
   int CreateAppliance();
+  void RestoreChangeSolution();
   void ShowError(const std::wstring& text, int title_id);
   bool Interactive() const { return mode_ == 0; }
   bool Light() const { return mode_ == 1 || mode_ == 3; }
@@ -133,13 +198,28 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   std::unique_ptr<port::SharedLibrary> engine_lib_;
   void* engine_ = nullptr;
   OzkServerEngineOnNetMessageFn engine_on_message_ = nullptr;
+  struct EngineStreamFns {
+    OzkServerEngineSendStreamStartFn start = nullptr;
+    OzkServerEngineResponseStreamStartFn response_start = nullptr;
+    OzkServerEngineStreamWriteFn write = nullptr;
+    OzkServerEngineStreamReadFn read = nullptr;
+    OzkServerEngineStreamEndFn end = nullptr;
+  };
+  EngineStreamFns engine_stream_;
+  // Calls op (engine handle, entry points) on the in-process engine; false when there is none.
+  template <typename Op>
+  bool WithEngine(Op op, int* result);
   std::mutex engine_mu_;
 
   std::unique_ptr<CVelRpc> rpc_;
   std::unique_ptr<CtVar> disp_cfg_;
   std::unique_ptr<CtVar> local_root_;
   CtVar* root_ = nullptr;
+  // In process the engine's manager (adopted, the engine deletes it); over the network the
+  // client's own, which reaches the server's through the link.
   XTVarDests* app_dest_ = nullptr;
+  std::unique_ptr<CAppDestsRemoteLink> dests_link_;
+  std::unique_ptr<CAppDests> own_dests_;
 
   std::unique_ptr<port::SharedLibrary> appliance_lib_;
   CVelAppliance* appliance_ = nullptr;
@@ -149,10 +229,18 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int startup_value_ = 0;
   int camera_count_ = 0;
   int express_ = 0;
+  int grab_type_ = 0;
+  // Whether the server allowed solution changes before this client withdrew the permission
+  // while connecting (-1: not withdrawn); restored when connected and at Close.
+  int change_solution_was_ = -1;
+  std::wstring oem_name_, oem_folder_;
   uint64_t last_time_update_ = 0;
+  std::function<uint64_t()> clock_ = port::FileTimeNow;
   std::string settings_section_;
   int max_log_image_count_ = 100;
   std::wstring log_history_path_ = L"C:\\QRV\\History";
+  VelLogFileAttrib log_attrib_;
+  std::array<std::wstring, 3> history_folders_;
   std::wstring status_;
 };
 

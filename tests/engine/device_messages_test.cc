@@ -181,13 +181,98 @@ TEST_F(DeviceMessagesTest, ParamsAttributesAndGpio) {
   EXPECT_EQ(client_->GetMaxNumberOfSolutions(), 100);
 }
 
+TEST_F(DeviceMessagesTest, IdentityPortsAndNetworkSettings) {
+  EXPECT_EQ(client_->GetTemperature(0), 41.5);
+  EXPECT_EQ(client_->GetAppFeatureMask(), 7u);
+  EXPECT_EQ(client_->GetHardwareRevision(), 3u);
+  EXPECT_EQ(client_->GetVirtualAsyncEnable(), 0);
+
+  client_->SetTrigScaler(1, 5);
+  client_->SetTrigScaler(2, 9);
+  EXPECT_EQ(client_->GetTrigScaler(1), 5u);
+  EXPECT_EQ(client_->GetTrigScaler(2), 9u);
+  EXPECT_EQ(client_->GetTrigScaler(3), 0u);
+  client_->WriteProductID(0xC0FFEE);
+  EXPECT_EQ(client_->ReadProductID(), 0xC0FFEEu);
+  EXPECT_EQ(client_->ReadReg(0x20), 0u);  // the product id keeps out of the register range
+
+  const std::string line = "READ 12\r";
+  client_->PutPortString(std::span(reinterpret_cast<const uint8_t*>(line.data()), line.size()));
+  EXPECT_EQ(client_->GetPortString(4, 0), "READ");
+  EXPECT_EQ(client_->GetPortString(100, 0), " 12\r");
+  EXPECT_EQ(client_->GetPortString(100, 0), "");
+  const int sent = client_->sent;
+  EXPECT_EQ(client_->GetPortString(0, 0), "");
+  EXPECT_EQ(client_->sent, sent);  // nothing asked, nothing sent
+
+  CDeviceServices::PlcAddress plc;
+  plc.parts[0] = 0xC0A80114;
+  plc.parts[1] = 0xFFFFFF00;
+  plc.parts[2] = 44818;
+  plc.text = "press-3";
+  client_->SetPlcIPAddress(4, plc);
+  client_->SetPlcIPAddress(21, plc);  // not a comm role
+  CDeviceServices::PlcAddress got;
+  ASSERT_EQ(client_->GetPlcIPAddress(4, &got), 1);
+  EXPECT_EQ(got.parts[0], 0xC0A80114u);
+  EXPECT_EQ(got.parts[2], 44818u);
+  EXPECT_EQ(got.text, "press-3");
+  ASSERT_EQ(client_->GetPlcIPAddress(21, &got), 1);
+  EXPECT_EQ(got.parts[0], 0u);
+  EXPECT_EQ(got.text, "");
+
+  const uint8_t mac[] = {0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
+  client_->SetMACAddress(mac);
+  EXPECT_EQ(model_->MacAddressText(), "02-00-5E-10-20-30");
+  client_->SetMACAddress(std::span(mac, 5));  // not an address
+  EXPECT_EQ(model_->MacAddressText(), "02-00-5E-10-20-30");
+
+  const uint8_t bitstream[] = {0xFF, 0x00, 0xAA};
+  EXPECT_EQ(client_->WriteFPGAFile(bitstream), 1);
+  EXPECT_EQ(client_->WriteFPGAFile({}), 0);
+  client_->SetUDPMode(2, 5100);
+  EXPECT_EQ(model_->GetUdpMode().mode, 2);
+  EXPECT_EQ(model_->GetUdpMode().port, 5100u);
+}
+
+TEST_F(DeviceMessagesTest, GrabTypeSolutionChangePermissionAndOemNames) {
+  EXPECT_EQ(client_->GetGrabType(), 8);
+  model_->SetGrabType(9);
+  EXPECT_EQ(client_->GetGrabType(), 9);
+  EXPECT_EQ(client_->IsChangeSolutionEnabled(), 1);
+  EXPECT_EQ(client_->EnableChangeSolution(0), 0);
+  EXPECT_EQ(client_->IsChangeSolutionEnabled(), 0);
+  EXPECT_EQ(client_->EnableChangeSolution(7), 1);  // any non-zero flag allows
+  EXPECT_EQ(model_->ChangeSolutionEnabled(), 1);
+  // The history settings are kept whole; a record of the wrong size is ignored.
+  VelLogFileAttrib attrib;
+  attrib.to_file = 1;
+  attrib.prefix = L"Shift2_";
+  CLumMsg set(kMsgSetLogHistoryToFile), reply;
+  const auto record = EncodeLogFileAttrib(attrib);
+  set.Add(CLumVariant(record.data(), static_cast<long>(record.size()), true));
+  ASSERT_TRUE(HandleDeviceMessage(*model_, OverTheWire(set), &reply));
+  CLumMsg short_set(kMsgSetLogHistoryToFile);
+  short_set.Add(CLumVariant(record.data(), 100, true));
+  ASSERT_TRUE(HandleDeviceMessage(*model_, OverTheWire(short_set), &reply));
+  EXPECT_EQ(model_->LogAttrib().to_file, 1);
+  EXPECT_EQ(model_->LogAttrib().prefix, L"Shift2_");
+
+  std::wstring name, folder;
+  ASSERT_EQ(client_->GetOEMName(&name, &folder), 1);
+  EXPECT_EQ(name, L"Parvane Korin");
+  EXPECT_EQ(folder, L"Zelvin");
+  EXPECT_EQ(client_->GetOEMName(nullptr, &folder), 0);
+}
+
 TEST_F(DeviceMessagesTest, MalformedRequestsAreAnsweredWithFailure) {
-  const int32_t ids[] = {
-      kMsgFileFindFirst, kMsgFileFindNext,  kMsgFileFindClose,   kMsgFileOpen,
-      kMsgFileSeek,      kMsgFileWrite,     kMsgFileRead,        kMsgFileClose,
-      kMsgFileRemove,    kMsgFileMove,      kMsgDirectoryCreate, kMsgDirectoryRemove,
-      kMsgGetParam,      kMsgSetParam,      kMsgGetParamCaps,    kMsgSetGPIConfig,
-      kMsgGetGPOConfig,  kMsgGetPortString, kMsgSetPlcIPAddress};
+  const int32_t ids[] = {kMsgFileFindFirst,   kMsgFileFindNext,    kMsgFileFindClose,
+                         kMsgFileOpen,        kMsgFileSeek,        kMsgFileWrite,
+                         kMsgFileRead,        kMsgFileClose,       kMsgFileRemove,
+                         kMsgFileMove,        kMsgDirectoryCreate, kMsgDirectoryRemove,
+                         kMsgGetParam,        kMsgSetParam,        kMsgGetParamCaps,
+                         kMsgSetGPIConfig,    kMsgGetGPOConfig,    kMsgGetPortString,
+                         kMsgSetPlcIPAddress, kMsgSetMACAddress,   kMsgSetUDPMode};
   const CLumVariant junk[] = {CLumVariant(), CLumVariant("text"), CLumVariant(-1),
                               CLumVariant("\xff\xfe", 2, true), CLumVariant(1e300)};
   for (int32_t id : ids) {

@@ -115,6 +115,31 @@ TEST(DeviceRecordsTest, EveryRecordRoundTripsAndRefusesWrongSizes) {
   EXPECT_FALSE(DecodeAppAttributes(wrong, nullptr));
 }
 
+TEST(DeviceRecordsTest, LogFileSettingsKeepTheirLayout) {
+  VelLogFileAttrib a;
+  a.to_file = 1;
+  a.fail = 1;
+  a.sub_folders = 1;
+  a.cameras[7] = -1;
+  a.format = 1;
+  a.prefix = std::wstring(200, L'\u00e9');  // longer than the field: cut, terminator kept
+  const auto bytes = EncodeLogFileAttrib(a);
+  EXPECT_EQ(bytes[0], 1);
+  EXPECT_EQ(bytes[12], 1);
+  EXPECT_EQ(bytes[16], 1);
+  EXPECT_EQ(bytes[60], 0xFF);
+  EXPECT_EQ(bytes[64], 1);
+  EXPECT_EQ(bytes[68], 0xE9);
+  EXPECT_EQ(bytes[290], 0);  // the last unit is the terminator
+  VelLogFileAttrib b;
+  ASSERT_TRUE(DecodeLogFileAttrib(bytes, &b));
+  EXPECT_EQ(b.fail, 1);
+  EXPECT_EQ(b.pass, 1);
+  EXPECT_EQ(b.cameras[7], -1);
+  EXPECT_EQ(b.prefix, std::wstring(111, L'\u00e9'));
+  EXPECT_FALSE(DecodeLogFileAttrib(std::span(bytes).first(291), &b));
+}
+
 TEST(VersionsTest, ProductVersionsAndVersionedLibraries) {
   EXPECT_EQ(VersionNumber("1.8.0.0"), 1800);
   EXPECT_EQ(VersionNumber("17.5.0"), 1750);

@@ -11,11 +11,15 @@
 #include <fstream>
 #include <thread>
 
+#include "dests/app_dests.h"
+#include "link/device_message_ids.h"
 #include "link/vel_app_client.h"
 #include "link/vel_os.h"
 #include "link/vel_rpc.h"
+#include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/named_mutex.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "vartree/tvar.h"
@@ -129,6 +133,230 @@ TEST_F(SessionTest, ParameterNavigationThroughNamedCalls) {
   for (int ok = client->GetFirstEnumArg(3, &arg); ok; ok = client->GetNextEnumArg(3, arg, &arg))
     names.push_back(arg.name);
   EXPECT_EQ(names, (std::vector<std::string>{"Free Run", "External", "Software"}));
+}
+
+// The registry, parameter file and identity calls, the same through either transport.
+void ExpectDeviceNamedCalls(CVelAppClient* client, const std::string& device_files) {
+  const std::vector<uint8_t> big(1000, 0x42);  // larger than the first offer: asked again
+  ASSERT_EQ(client->WriteRegistery(2, "Software\\Zelvin", "Recipe", 3, big), 1);
+  ASSERT_EQ(client->WriteRegistery(2, "Software\\Zelvin", "Empty", 1, {}), 1);
+  uint32_t type = 0;
+  std::vector<uint8_t> value;
+  ASSERT_EQ(client->ReadRegistery(2, "Software\\Zelvin", "Recipe", &type, &value), 1);
+  EXPECT_EQ(type, 3u);
+  EXPECT_EQ(value, big);
+  ASSERT_EQ(client->ReadRegistery(2, "Software\\Zelvin", "Empty", &type, &value), 1);
+  EXPECT_EQ(type, 1u);
+  EXPECT_TRUE(value.empty());
+  EXPECT_EQ(client->ReadRegistery(2, "Software\\Zelvin", "Nothing", &type, &value), 0);
+  EXPECT_EQ(client->FlushRegistery(2), 1);
+
+  EXPECT_EQ(client->GetArgName(3, 0), "Free Run");
+  EXPECT_EQ(client->GetArgName(3, 9), "");
+  EXPECT_EQ(client->GetArgValue(3, "External"), 1);
+
+  ASSERT_EQ(client->SetParam(2, 3.5), 1);
+  ASSERT_EQ(client->WriteParamFile("\\gain.ini"), 1);
+  EXPECT_TRUE(fs::exists(device_files + "/gain.ini"));
+  ASSERT_EQ(client->SetParam(2, 0.5), 1);
+  ASSERT_EQ(client->ReadParamFile("\\gain.ini"), 1);
+  EXPECT_EQ(client->GetParam(2), 3.5);
+  EXPECT_EQ(client->ReadParamFile("\\..\\..\\x.ini"), 0);
+
+  EXPECT_EQ(client->GetDeviceSerialNo(), "ZEC-180042");
+  ASSERT_EQ(client->SetDeviceName("Cell 7"), 1);
+  EXPECT_EQ(client->GetDeviceName(), "Cell 7");
+  EXPECT_EQ(client->SetDeviceName(""), 0);
+  const std::string long_name(50, 'L');  // more than the first offer: asked again
+  ASSERT_EQ(client->SetDeviceName(long_name.c_str()), 1);
+  EXPECT_EQ(client->GetDeviceName(), long_name);
+  ASSERT_EQ(client->SetDeviceName("Cell 7"), 1);
+  EXPECT_EQ(client->SetWindowGen(0, 0, 320, 240), 1);
+  EXPECT_EQ(client->SetWindowGen(0, 0, -320, 240), 0);
+  client->WriteReg(0x10, 77);
+  client->RestartDevice();
+  EXPECT_EQ(client->ReadReg(0x10), 0u);
+  EXPECT_EQ(client->GetDeviceName(), "Cell 7");  // a restart keeps the identity
+}
+
+TEST_F(SessionTest, DeviceNamedCallsInProcessAndOverTcp) {
+  {
+    auto client = Connect(L"loopback", 2);
+    ASSERT_NE(client, nullptr);
+    ExpectDeviceNamedCalls(client.get(), dir_ + "/engine/files");
+  }
+  StartServer();
+  auto client = Connect(L"127.0.0.1", 2);
+  ASSERT_NE(client, nullptr);
+  ExpectDeviceNamedCalls(client.get(), dir_ + "/server/files");
+}
+
+TEST_F(SessionTest, DestinationManagerIsTheEnginesInProcessAndOwnOverTcp) {
+  {
+    auto client = Connect(L"loopback", 2);
+    ASSERT_NE(client, nullptr);
+    ASSERT_NE(client->GetAppDest(), nullptr);
+    EXPECT_EQ(client->GetAppDest(), XTVarDests::Current());  // adopted: the engine's own
+    EXPECT_EQ(client->GetRpc()->GetAppDest(), client->GetAppDest());
+    auto* dests = dynamic_cast<CAppDests*>(client->GetAppDest());
+    ASSERT_NE(dests, nullptr);
+    EXPECT_EQ(dests->Root(), client->GetRootTVar());
+    EXPECT_TRUE(dests->HasServerEngine());
+  }
+  EXPECT_EQ(XTVarDests::Current(), nullptr);  // went with the engine
+  StartServer();
+  auto client = Connect(L"127.0.0.1", 2);
+  ASSERT_NE(client, nullptr);
+  auto* dests = dynamic_cast<CAppDests*>(client->GetAppDest());
+  ASSERT_NE(dests, nullptr);
+  EXPECT_EQ(dests, XTVarDests::Current());
+  EXPECT_EQ(dests->Root(), client->GetRootTVar());
+  EXPECT_FALSE(dests->HasServerEngine());
+  EXPECT_EQ(client->GetRpc()->GetAppDest(), dests);
+  client->Close(0);
+  EXPECT_EQ(client->GetAppDest(), nullptr);
+  EXPECT_EQ(XTVarDests::Current(), nullptr);
+}
+
+// Counts the clock updates the client sends.
+class ClockCountingClient : public CVelAppClient {
+ public:
+  int SendNetMessage(CLumMsg* request, CLumMsg* reply) override {
+    if (request->GetId() == kMsgUpdateServerTime) ++updates;
+    return CVelAppClient::SendNetMessage(request, reply);
+  }
+  int updates = 0;
+};
+
+TEST_F(SessionTest, ServerClockIsSetAtConnectThenAtMostHourly) {
+  StartServer();
+  constexpr uint64_t kMinute = 60 * port::kFileTimeTicksPerSecond;
+  uint64_t now = port::UnixToFileTime(1'800'000'000);
+  ClockCountingClient client;
+  client.SetClock([&] { return now; });
+  ASSERT_EQ(client.Open("127.0.0.1", CVelAppClient::ServerPort()), 0);
+  EXPECT_EQ(client.updates, 1);  // at connect
+  now += 59 * kMinute;
+  client.UpdateServerTime(0);
+  EXPECT_EQ(client.updates, 1);
+  now += kMinute;  // exactly an hour: not yet
+  client.UpdateServerTime(0);
+  EXPECT_EQ(client.updates, 1);
+  now += 1;
+  client.UpdateServerTime(0);
+  EXPECT_EQ(client.updates, 2);
+  client.UpdateServerTime(1);  // forced
+  EXPECT_EQ(client.updates, 3);
+  now += 10 * kMinute;
+  client.UpdateServerTime(0);
+  EXPECT_EQ(client.updates, 3);
+  client.CloseAppClient(0);  // a network close sets the clock once more
+  EXPECT_EQ(client.updates, 4);
+}
+
+// A stream of a few hundred kilobytes, written in pieces and read back whole.
+void ExpectStreamEcho(CVelAppClient* client) {
+  constexpr int kLength = 300 * 1024;
+  std::vector<unsigned char> sent(kLength);
+  for (int i = 0; i < kLength; ++i) sent[i] = static_cast<unsigned char>(i * 7 + i / 256);
+  ASSERT_EQ(client->SendStreamStart(kMsgStreamTest, kLength, 0), 0);
+  constexpr int kPiece = 65536;
+  for (int at = 0; at < kLength; at += kPiece)
+    ASSERT_EQ(client->StreamWrite(std::min(kPiece, kLength - at), sent.data() + at), 0) << at;
+  int length = -1;
+  ASSERT_EQ(client->ResponseStreamStart(&length), 0);
+  ASSERT_EQ(length, kLength);
+  std::vector<unsigned char> got(kLength);
+  ASSERT_EQ(client->StreamRead(kLength, got.data()), 0);
+  EXPECT_EQ(got, sent);
+  EXPECT_EQ(client->StreamEnd(), 0);
+  EXPECT_EQ(client->SendStreamTest(), 1);
+}
+
+TEST_F(SessionTest, StreamsReachTheEngineInProcessAndTheServerOverTcp) {
+  {
+    auto client = Connect(L"loopback", 2);
+    ASSERT_NE(client, nullptr);
+    ExpectStreamEcho(client.get());
+    // In process, a write past the announced length is refused.
+    unsigned char byte = 1;
+    ASSERT_EQ(client->SendStreamStart(kMsgStreamTest, 0, 0), 0);
+    EXPECT_NE(client->StreamWrite(1, &byte), 0);
+    EXPECT_EQ(client->StreamEnd(), 0);
+  }
+  StartServer();
+  auto client = Connect(L"127.0.0.1", 2);
+  ASSERT_NE(client, nullptr);
+  ExpectStreamEcho(client.get());
+  EXPECT_EQ(client->GetServerVersion(), client->GetClientVersion());  // the link still works
+}
+
+// Records the solution-change permissions the client sends.
+class PermissionRecordingClient : public CVelAppClient {
+ public:
+  int SendNetMessage(CLumMsg* request, CLumMsg* reply) override {
+    if (request->GetId() == kMsgEnableChangeSolution)
+      flags.push_back(static_cast<int>(request->Get(0).GetLongLong(0)));
+    return CVelAppClient::SendNetMessage(request, reply);
+  }
+  std::vector<int> flags;
+};
+
+TEST_F(SessionTest, ConnectWithdrawsAndRestoresSolutionChangesAndLearnsTheServer) {
+  StartServer();
+  {
+    PermissionRecordingClient client;
+    ASSERT_EQ(client.ConnectToVelServer(L"127.0.0.1", 2), 1);
+    EXPECT_EQ(client.flags, (std::vector<int>{0, 1}));  // withdrawn while connecting
+    EXPECT_EQ(client.IsChangeSolutionEnabled(), 1);
+    EXPECT_EQ(client.GetCachedGrabType(), 8);
+    EXPECT_EQ(client.GetServerOEMName(), L"Parvane Korin");
+    EXPECT_EQ(client.GetServerOEMFolderName(), L"Zelvin");
+    // A server that forbade changes before the client came keeps forbidding them.
+    client.EnableChangeSolution(0);
+    client.CloseAppClient(0);
+    EXPECT_EQ(client.flags, (std::vector<int>{0, 1, 0}));  // nothing left to restore
+  }
+  PermissionRecordingClient second;
+  ASSERT_EQ(second.ConnectToVelServer(L"127.0.0.1", 2), 1);
+  EXPECT_EQ(second.flags, (std::vector<int>{0, 0}));
+  EXPECT_EQ(second.IsChangeSolutionEnabled(), 0);
+  second.CloseAppClient(0);
+
+  PermissionRecordingClient in_process;
+  ASSERT_EQ(in_process.ConnectToVelServer(L"loopback", 2), 1);
+  EXPECT_TRUE(in_process.flags.empty());  // only a network connect withdraws the permission
+  EXPECT_EQ(in_process.GetCachedGrabType(), 8);
+  in_process.CloseAppClient(0);
+}
+
+TEST_F(SessionTest, HistoryFoldersFollowTheServersLogSettings) {
+  StartServer();
+  const std::string history = port::MapLocalPath(L"C:\\QRV\\History");
+  {
+    auto client = Connect(L"127.0.0.1", 2);
+    ASSERT_NE(client, nullptr);
+    VelLogFileAttrib attrib;
+    EXPECT_EQ(client->IsLogHistoryToFile(&attrib), 0);
+    EXPECT_EQ(client->GetHistoryFolder(CVelAppClient::kHistoryFail), L"C:\\QRV\\History");
+    EXPECT_FALSE(fs::exists(history));  // nothing is logged, nothing is made
+    attrib.to_file = 1;
+    attrib.sub_folders = 1;
+    attrib.prefix = L"Img";
+    client->SetLogHistoryToFile(attrib);
+    EXPECT_EQ(client->GetHistoryFolder(CVelAppClient::kHistoryRecycle),
+              L"C:\\QRV\\History\\Recycle");
+    EXPECT_TRUE(fs::is_directory(history + "/Fail"));
+  }
+  fs::remove_all(history);
+  auto client = Connect(L"127.0.0.1", 2);  // the server kept the settings
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(client->GetHistoryFolder(CVelAppClient::kHistoryPass), L"C:\\QRV\\History\\Pass");
+  for (const char* folder : {"/Pass", "/Recycle", "/Fail"})
+    EXPECT_TRUE(fs::is_directory(history + folder)) << folder;
+  VelLogFileAttrib attrib;
+  ASSERT_EQ(client->IsLogHistoryToFile(&attrib), 1);
+  EXPECT_EQ(attrib.prefix, L"Img");
 }
 
 TEST_F(SessionTest, TcpSessionTransfersFiles) {

@@ -1,0 +1,164 @@
+// The built velctl program: output and exit status of its commands against the in-process
+// engine ("loopback") and against a velserver this test starts.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/process.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class VelctlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vel_velctl_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    setenv("XDG_DATA_HOME", (dir_ + "/user").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (dir_ + "/all").c_str(), 1);
+    setenv("VEL_ENGINE_ROOT", (dir_ + "/engine").c_str(), 1);
+    port_ = 23000 + getpid() % 20000;
+    setenv("VEL_SERVER_PORT", std::to_string(port_).c_str(), 1);
+  }
+  void TearDown() override {
+    if (server_pid_ > 0) {
+      kill(server_pid_, SIGKILL);
+      waitpid(server_pid_, nullptr, 0);
+    }
+    fs::remove_all(dir_);
+  }
+
+  // Runs velctl with args; its output goes through files so that no pipe can fill up.
+  Result Run(std::vector<std::string> args) {
+    args.insert(args.begin(), VELCTL_BIN);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    const std::string out = dir_ + "/out", err = dir_ + "/err";
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Result r;
+    pid_t pid;
+    if (posix_spawn(&pid, VELCTL_BIN, &files, nullptr, argv.data(), environ) == 0) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&files);
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+  }
+
+  void StartServer() {
+    std::vector<std::string> args = {VEL_SERVER_BIN, "--port", std::to_string(port_), "--root",
+                                     dir_ + "/server"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ASSERT_EQ(posix_spawn(&server_pid_, VEL_SERVER_BIN, nullptr, nullptr, argv.data(), environ), 0);
+    for (int i = 0; i < 500 && !port::PortAccepts("127.0.0.1", port_); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(port::PortAccepts("127.0.0.1", port_));
+  }
+
+  // The same session commands, whichever appliance answers; device_root is its file system.
+  void ExpectSessionCommands(const std::string& host, const std::string& device_root) {
+    Result r = Run({"--host", host, "info"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("appliance_library: ZelvinEC.dll\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("serial_number: 180042\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string("loopback: ") + (host == "loopback" ? "true" : "false")),
+              std::string::npos);
+
+    r = Run({"--host", host, "info", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"server_version\": 1800"), std::string::npos) << r.out;
+
+    r = Run({"--host", host, "set", "AppVar.Global.Speed", "12.5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "AppVar.Global.Speed = 12.50\n");
+    r = Run({"--host", host, "get", "AppVar.Global.Version"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "AppVar.Global.Version = 1800.00\n");
+
+    r = Run({"--host", host, "param", "set", "2", "4.5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Run({"--host", host, "param", "get", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "param 2 = 4.5\n");  // kept by the appliance between two runs
+
+    std::ofstream(dir_ + "/recipe.txt", std::ios::binary) << "speed=12\n";
+    r = Run({"--host", host, "push", dir_ + "/recipe.txt", "\\recipe.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(device_root + "/recipe.txt"), "speed=12\n");
+    r = Run({"--host", host, "ls", "\\*.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("recipe.txt"), std::string::npos) << r.out;
+    r = Run({"--host", host, "pull", "\\recipe.txt", dir_ + "/back.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir_ + "/back.txt"), "speed=12\n");
+  }
+
+  std::string dir_;
+  int port_ = 0;
+  pid_t server_pid_ = -1;
+};
+
+TEST_F(VelctlTest, SessionCommandsInProcess) {
+  ExpectSessionCommands("loopback", dir_ + "/engine/files");
+}
+
+TEST_F(VelctlTest, SessionCommandsAgainstVelserver) {
+  StartServer();
+  ExpectSessionCommands("127.0.0.1", dir_ + "/server/files");
+}
+
+TEST_F(VelctlTest, FailuresSayWhyAndExitNonZero) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;  // a part of the message on standard error
+  };
+  const Case cases[] = {
+      {{"--host", "loopback", "param", "get", "x"}, "velctl: not a parameter id: x"},
+      {{"--host", "loopback", "pull", "\\none", dir_ + "/none"}, "no such device file"},
+      {{"--host", "loopback", "push", dir_ + "/missing", "\\m"}, ""},
+      {{"--host", "127.0.0.1", "info"}, ""},  // no server listens on the port
+      {{"nosuchcommand"}, ""},
+  };
+  for (const auto& c : cases) {
+    const Result r = Run(c.args);
+    EXPECT_NE(r.status, 0) << c.args.back();
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(dir_ + "/none"));
+}
+
+}  // namespace
