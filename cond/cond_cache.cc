@@ -31,7 +31,7 @@ template <typename FindTable>
 TableMemo& CurrentMemo(uint64_t serial, uint64_t generation, FindTable find_table) {
   TableMemo& memo = t_table_memo;
   if (memo.serial != serial || memo.generation != generation) {
-    memo = TableMemo{serial, generation, find_table()};
+    memo = TableMemo{serial, generation, find_table(), {}};
   }
   return memo;
 }
