@@ -49,8 +49,8 @@ echo "\$ velctl --host 127.0.0.1 info   (server stopped)"
 echo
 
 echo "== tree files: hex text -> binary -> raw record -> hex text"
-"$velctl" tree convert samples/inspection.tree "$work/inspection.bin" --to bin
-"$velctl" tree convert "$work/inspection.bin" "$work/inspection.raw" --to raw
-"$velctl" tree convert "$work/inspection.raw" "$work/inspection.tree" --from raw --to hex
-cmp samples/inspection.tree "$work/inspection.tree"
+"$velctl" tree convert samples/appliance.tree "$work/appliance.bin" --to bin
+"$velctl" tree convert "$work/appliance.bin" "$work/appliance.raw" --to raw
+"$velctl" tree convert "$work/appliance.raw" "$work/appliance.tree" --from raw --to hex
+cmp samples/appliance.tree "$work/appliance.tree"
 echo "identical after the round trip"
