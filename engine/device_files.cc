@@ -61,7 +61,8 @@ std::optional<std::string> HostMode(const std::wstring& mode) {
 
 CDeviceFiles::CDeviceFiles(std::string root) {
   std::error_code ec;
-  fs::create_directories(root, ec);
+  // Every appliance has its storage card, where solutions and user files live.
+  fs::create_directories(fs::path(root) / "Storage Card", ec);
   root_ = fs::weakly_canonical(root, ec).string();
   if (ec) root_ = root;
 }

@@ -107,12 +107,15 @@ TEST_F(DeviceFilesTest, ReadIsCappedByTheDevice) {
 }
 
 TEST_F(DeviceFilesTest, FindMatchesWildcardsCaseInsensitivelyInNameOrder) {
+  VelFindData d;
+  ASSERT_NE(files_->FindFirst(L"\\Storage Card", &d), -1) << "a fresh device has its card";
+  EXPECT_EQ(d.attributes, kFileAttributeDirectory);
+
   Put("Storage Card/solution02.bin", "22");
   Put("Storage Card/Solution01.BIN", "1");
   Put("Storage Card/notes.txt", "t");
   ASSERT_EQ(files_->CreateDirectory(L"\\Storage Card\\sub"), 1);
 
-  VelFindData d;
   const int32_t h = files_->FindFirst(L"\\Storage Card\\solution*.bin", &d);
   ASSERT_NE(h, -1);
   EXPECT_EQ(d.name, L"Solution01.BIN");
