@@ -54,6 +54,7 @@ void CDeviceParams::AddStandardSet() {
   p.AddParam({Range(2, "Gain", 1, 0, 24, 0.1, 0, "dB"), {}});
   p.AddParam(Enum(3, "TriggerMode", 2, 0, {{0, "Free Run"}, {1, "External"}, {2, "Software"}}));
   p.AddParam({Range(4, "TriggerDelay", 2, 0, 10000, 1, 0, "ms"), {}});
+  p.AddParam({Range(6, "FrameRate", 2, 0, 200, 0.1, 0, "Hz"), {}});
   p.AddParam(Enum(5, "StrobeEnable", 3, 0, {{0, "Off"}, {1, "On"}}));
   p.AddParam({Range(40, "DeviceReady", 3, 0, 1, 1, 0, ""), {}});
 }

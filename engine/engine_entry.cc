@@ -1,11 +1,13 @@
 // The exported entry points of the in-process engine library. The engine keeps its appliance
-// data in $VEL_ENGINE_ROOT, else in the per-user data folder under "velserver".
+// data in $VEL_ENGINE_ROOT, else in the per-user data folder under "velserver". The client that
+// creates the engine receives its results through its own OnNetMessage.
 #include <cstdlib>
 #include <string>
 
 #include "dests/app_dests.h"
 #include "engine/vel_engine.h"
 #include "link/server_engine.h"
+#include "link/vel_app_client.h"
 #include "platform/paths.h"
 
 namespace {
@@ -23,8 +25,15 @@ CVelEngine* E(void* engine) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) void* ozkServerEngineCreate(void*, void*) {
-  return new CVelEngine(EngineRoot(), nullptr);
+__attribute__((visibility("default"))) void* ozkServerEngineCreate(void*, void* client) {
+  auto* engine = new CVelEngine(EngineRoot(), nullptr);
+  if (auto* app_client = static_cast<CVelAppClient*>(client)) {
+    engine->SetLoopbackDelivery([app_client](CLumMsg* message) {
+      CLumMsg reply;
+      app_client->OnNetMessage(message, &reply);
+    });
+  }
+  return engine;
 }
 
 __attribute__((visibility("default"))) int ozkServerEngineOnNetMessage(void* engine,

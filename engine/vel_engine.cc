@@ -18,10 +18,12 @@ constexpr double kImageWidth = 1280, kImageHeight = 1024;
 
 }  // namespace
 
-CVelEngine::CVelEngine(const std::string& data_root, CNetServerNode* node)
+CVelEngine::CVelEngine(const std::string& data_root, CNetServerNode* node,
+                       const InspectionSettings& inspection)
     : model_(data_root),
       root_(std::make_unique<CtVar>()),
-      rpc_(std::make_unique<CEngineRpc>(node, this)) {
+      rpc_(std::make_unique<CEngineRpc>(node, this)),
+      node_(node) {
   rpc_->SetRootTVar(root_.get());
   CtVarLock lock;
   (*root_)["AppVar.Global.Version"] = static_cast<double>(model_.ServerVersion());
@@ -32,10 +34,12 @@ CVelEngine::CVelEngine(const std::string& data_root, CNetServerNode* node)
   rpc_->SetDestSender([this](const char* dest, std::span<const uint8_t> data, uint32_t index) {
     return dests_->SendMessageW(dest, data, 0, index, nullptr);
   });
+  inspection_ = std::make_unique<CInspectionService>(root_.get(), &model_.Params(), inspection);
 }
 
 // The manager's connections go before the channel that could still hand it data.
 CVelEngine::~CVelEngine() {
+  inspection_->Stop();
   rpc_->SetDestSender(nullptr);
   rpc_->SetAppDest(nullptr);
   dests_.reset();
@@ -44,14 +48,38 @@ CVelEngine::~CVelEngine() {
 int CVelEngine::OnNetMessage(uint32_t client_id, CLumMsg* request, CLumMsg* reply) {
   CLumMsg scratch;
   CLumMsg* out = reply ? reply : &scratch;
-  if (!HandleConnectionMessage(client_id, *request, out) && !rpc_->Serve(request, out))
+  if (!HandleConnectionMessage(client_id, *request, out) && !rpc_->Serve(request, out) &&
+      !inspection_->HandleMessage(client_id, *request, out))
     HandleDeviceMessage(model_, *request, out);
   return 0;
 }
 
 void CVelEngine::OnClientDisconnect(uint32_t client_id) {
-  std::lock_guard lock(clients_mu_);
-  holders_.erase(client_id);
+  RemoveHolder(client_id);
+}
+
+void CVelEngine::AddHolder(uint32_t client_id) {
+  {
+    std::lock_guard lock(clients_mu_);
+    holders_.insert(client_id);
+  }
+  if (client_id == kLoopbackClientId) {
+    if (loopback_deliver_) inspection_->AddClient(client_id, loopback_deliver_);
+  } else if (node_) {
+    // Sent without waiting for an answer; a client that stops reading holds up only its own
+    // delivery thread.
+    inspection_->AddClient(client_id, [node = node_, client_id](CLumMsg* message) {
+      node->SendNetMessage(static_cast<int>(client_id), message, nullptr);
+    });
+  }
+}
+
+void CVelEngine::RemoveHolder(uint32_t client_id) {
+  {
+    std::lock_guard lock(clients_mu_);
+    holders_.erase(client_id);
+  }
+  inspection_->RemoveClient(client_id);
 }
 
 bool CVelEngine::HandleConnectionMessage(uint32_t client_id, const CLumMsg& req, CLumMsg* reply) {
@@ -69,20 +97,18 @@ bool CVelEngine::HandleConnectionMessage(uint32_t client_id, const CLumMsg& req,
         for (uint32_t id : holders_) {
           if (id != client_id) others.push_back(id);
         }
-        for (uint32_t id : others) holders_.erase(id);
       }
       for (uint32_t id : others) {
+        RemoveHolder(id);
         if (drop_client_) drop_client_(id);
       }
       reply->Add(CLumVariant(1));
       return true;
     }
-    case kMsgApplianceReady: {
-      std::lock_guard lock(clients_mu_);
-      holders_.insert(client_id);
+    case kMsgApplianceReady:
+      AddHolder(client_id);
       reply->Add(CLumVariant(1));
       return true;
-    }
     case kMsgCloseAppClient:
       OnClientDisconnect(client_id);
       return true;

@@ -4,7 +4,9 @@
 //
 // Clients are told apart by an id (the in-process client is kLoopbackClientId). A client holds
 // the server from its "appliance ready" message until it closes or goes away; the in-use query
-// reports whether some other client holds it.
+// reports whether some other client holds it. Every client that holds the server receives the
+// results of the inspection (CInspectionService): a network client through the server node, the
+// in-process client through the delivery the engine library sets.
 #pragma once
 
 #include <atomic>
@@ -17,6 +19,7 @@
 
 #include "engine/appliance_model.h"
 #include "engine/engine_stream.h"
+#include "engine/inspection_service.h"
 #include "link/server_engine.h"
 #include "netmsg/lum_msg.h"
 #include "platform/mutex.h"
@@ -29,7 +32,8 @@ class CNetServerNode;
 class CVelEngine {
  public:
   // node: the server node the engine's named-call channel sends through (null in-process).
-  CVelEngine(const std::string& data_root, CNetServerNode* node);
+  CVelEngine(const std::string& data_root, CNetServerNode* node,
+             const InspectionSettings& inspection = {});
   ~CVelEngine();
   CVelEngine(const CVelEngine&) = delete;
   CVelEngine& operator=(const CVelEngine&) = delete;
@@ -40,6 +44,11 @@ class CVelEngine {
   // The engine's destination manager, over its own tree; a client in this process adopts it.
   // Data a remote client's manager sends (message 20655) goes out through it.
   CAppDests* AppDests() { return dests_.get(); }
+  CInspectionService& Inspection() { return *inspection_; }
+  // How results reach the in-process client (called on a delivery thread of the engine).
+  void SetLoopbackDelivery(CResultFanout::Deliver deliver) {
+    loopback_deliver_ = std::move(deliver);
+  }
   // The in-process client's stream exchange (network clients stream through the server node).
   CEngineStream& LoopbackStream() { return loopback_stream_; }
 
@@ -58,6 +67,8 @@ class CVelEngine {
 
  private:
   bool HandleConnectionMessage(uint32_t client_id, const CLumMsg& request, CLumMsg* reply);
+  void AddHolder(uint32_t client_id);
+  void RemoveHolder(uint32_t client_id);
 
   CApplianceModel model_;
   port::RecursiveMutex tree_lock_;
@@ -70,4 +81,8 @@ class CVelEngine {
   std::function<void(uint32_t)> drop_client_;
   std::function<void()> on_close_;
   std::atomic<int64_t> clock_offset_{0};
+  CNetServerNode* const node_;
+  CResultFanout::Deliver loopback_deliver_;
+  // Last: it reaches the tree, the parameters and the node while it runs.
+  std::unique_ptr<CInspectionService> inspection_;
 };

@@ -67,14 +67,19 @@ int main(int argc, char** argv) {
   int port = 5005;
   std::string root = port::UserDataDir() + "/velserver";
   int version = 0;
+  InspectionSettings inspection;
   app.add_option("--port", port, "TCP port to listen on (0: any free port)")->capture_default_str();
   app.add_option("--root", root, "data folder of the simulated appliance")->capture_default_str();
   app.add_option("--server-version", version, "version to report instead of the built one");
+  app.add_option("--rate", inspection.rate_hz,
+                 "images per second while free-running (0: on software triggers only)")
+      ->check(CLI::Range(0.0, 200.0));
+  app.add_option("--seed", inspection.seed, "seed of the simulated parts")->capture_default_str();
   CLI11_PARSE(app, argc, argv);
 
   port::NamedMutex running(kServerRunningMutex);
   CVelServerNode node;
-  CVelEngine engine(root, &node);
+  CVelEngine engine(root, &node, inspection);
   if (version > 0) engine.Model().SetServerVersion(version);
   node.Attach(&engine);
   if (const int err = node.Listen(port); err != 0) {
@@ -84,7 +89,8 @@ int main(int argc, char** argv) {
   std::cout << "velserver: listening on port " << node.GetPort() << ", data in " << root
             << std::endl;
   node.WaitForClose();
-  node.Close();  // no handler may reach the engine once it is gone
+  engine.Inspection().Stop();  // no result goes out to a closing node
+  node.Close();                // no handler may reach the engine once it is gone
   std::cout << "velserver: closed by a client" << std::endl;
   return 0;
 }

@@ -151,7 +151,7 @@ TEST_F(DeviceMessagesTest, ParamsAttributesAndGpio) {
   EXPECT_EQ(client_->GetParam(1), 2000);
   EXPECT_EQ(client_->SetParam(1, 3000), 1);
   EXPECT_EQ(client_->GetParam(1), 3000);
-  EXPECT_EQ(client_->GetAllParams(), 6);
+  EXPECT_EQ(client_->GetAllParams(), 7);
   model_->Params().Set(1, 4000, 0);  // changed on the device behind the cache
   EXPECT_EQ(client_->GetParam(1, 0, true), 3000);
   EXPECT_EQ(client_->GetParam(1, 0, false), 4000);

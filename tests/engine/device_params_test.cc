@@ -59,7 +59,7 @@ TEST(DeviceParamsTest, CapsAndAllParams) {
   std::vector<double> values;
   p.GetAll(&ids, &values);
   ASSERT_EQ(ids.size(), values.size());
-  EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 3, 4, 5, 40}));
+  EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 40}));
   EXPECT_EQ(values[0], 2000);
   EXPECT_EQ(values[1], 6);
 }
@@ -69,7 +69,7 @@ TEST(DeviceParamsTest, IteratesParamsGroupsAndArguments) {
   CDeviceParams& p = *p_owner;
   std::vector<int32_t> in_trigger;
   for (int32_t id = p.FirstParam(2); id; id = p.NextParam(2, id)) in_trigger.push_back(id);
-  EXPECT_EQ(in_trigger, (std::vector<int32_t>{3, 4}));
+  EXPECT_EQ(in_trigger, (std::vector<int32_t>{3, 4, 6}));
 
   std::vector<int32_t> groups;
   for (int32_t g = p.FirstGroup(); g; g = p.NextGroup(g)) groups.push_back(g);

@@ -64,7 +64,8 @@ TEST_F(EngineRpcTest, StubsReachTheAppliance) {
   EXPECT_EQ(ParamSupported(rpc_.get(), 40), 1);
   EXPECT_EQ(GetFirstParam(rpc_.get(), 2, 0), 3);
   EXPECT_EQ(GetNextParam(rpc_.get(), 2, 3, 0), 4);
-  EXPECT_EQ(GetNextParam(rpc_.get(), 2, 4, 0), 0);
+  EXPECT_EQ(GetNextParam(rpc_.get(), 2, 4, 0), 6);
+  EXPECT_EQ(GetNextParam(rpc_.get(), 2, 6, 0), 0);
   EXPECT_EQ(GetParentGroup(rpc_.get(), 2), 1);
   EXPECT_EQ(GetParamByName(rpc_.get(), "exposure", 0), 2000);
   SetParam(rpc_.get(), 0, 2, 12.5);
