@@ -29,6 +29,8 @@
 #include "app/vel_appliance.h"
 #include "link/device_records.h"
 #include "link/device_services.h"
+#include "link/meas_records.h"
+#include "link/process_results.h"
 #include "link/server_engine.h"
 #include "netmsg/net_node.h"
 #include "platform/clock.h"
@@ -116,6 +118,45 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   void SetVBClient(int vb) { vb_client_ = vb; }
   void SetConnectDialogStatus(const std::wstring& status) override;
   const std::wstring& GetConnectStatus() const { return status_; }
+
+  // ---- Results, measurement statistics and calibration ----
+  // Every getter returns 0 and leaves its record as it was when the server's reply is empty or
+  // shorter than the record (as it is for a disconnected client).
+  // The name of a camera's first (next 0) or following (next 1) measurement variable, cut to
+  // fit name_size bytes with its zero; 0 when there is none.
+  int GetNextMeasVar(int next, int camera, char* name, size_t name_size);
+  int GetMeasVarProperties(const char* name, int camera, MEASVARPROPS* props);
+  // Sent without waiting for the server; returns 1.
+  int SetMeasVarProperties(const char* name, int camera, const MEASVARPROPS* props);
+  // With no values yet, the record's minimum is 0 and its maximum 1.0.
+  int GetMeasVarStats(const char* name, int camera, OZK_MEAS_VAR_STAT_RECORD* stats);
+  void ResetMeasVarStats(const char* name, int camera);
+  int GetMeasurementVarAttributes(const char* name, int camera, OZK_MEAS_VAR_ATTR* attr);
+  // sqrt(sum of squares / n - mean^2); 0 for a null record or no values.
+  static double GetMeasStdDeviation(const OZK_MEAS_VAR_STAT_RECORD* stats);
+  // The server's counters (UnPackResultVar's result); 0 for an empty reply.
+  int GetResultCount(OZK_PROCESS_RESULTS* results);
+  // Whether the server recycles parts; the client keeps the answer.
+  int GetRecycleEnable();
+  int RecycleEnabled() const { return recycle_enable_; }
+  // The colour (0x00BBGGRR) of a variable's result and, unless colour_only, its value text
+  // (" = 20.10 mm"); text may be null when only the colour is wanted.
+  int GetVarValueStr(CtVar* var, std::string* text, int colour_only);
+  // The reference server's own requests: take one image now; count from zero again. 1 when the
+  // server did so.
+  int SoftwareTrigger();
+  int ResetResultCount();
+  // Calibration: each returns reply [0]. A reply value for a buffer is copied only when it is a
+  // data value; one longer than the buffer is cut to buffer size - 1 bytes and a zero. Null
+  // outputs and empty buffers are skipped.
+  int CalStart(const std::array<uint32_t, 5>& values, const char* text, int* out_int,
+               float* out_float, std::span<char> buffer1, std::span<char> buffer2);
+  int CalFindFlatZone(int camera, const std::array<uint32_t, 5>& values, int int1, int int2,
+                      float level, uint32_t flags, float gain1, float gain2, int* out1, int* out2,
+                      std::span<char> buffer1, std::span<char> buffer2);
+  int CalSelectCalPoint(int camera, const std::array<uint32_t, 5>& values, int int1, int int2,
+                        int* out1, int* out2, std::span<char> buffer1, std::span<char> buffer2);
+  int CalSaveAllValues(const std::array<uint32_t, 11>& values);
 
   // ---- Parameter navigation, carried by the named calls of the same name ----
   int GetFirstParam(int group, int flags);
@@ -242,6 +283,8 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   VelLogFileAttrib log_attrib_;
   std::array<std::wstring, 3> history_folders_;
   std::wstring status_;
+  // Results and statistics.
+  std::atomic<int> recycle_enable_{1};
 };
 
 CVelAppClient* OzkConnectToVelServer(const wchar_t* host, OZK_CONNECT_MODE mode);

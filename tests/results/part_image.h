@@ -30,7 +30,9 @@ inline Part Read(const uint8_t* pixels, int width, int height) {
 struct Stats {
   double min = 0, max = 0, sum = 0, sum_squares = 0;
   int count = 0;
+  std::vector<double> values;
   void Add(double v) {
+    values.push_back(v);
     min = count ? std::min(min, v) : v;
     max = count ? std::max(max, v) : v;
     sum += v;
