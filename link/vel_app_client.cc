@@ -17,6 +17,7 @@
 #include "link/app_dests_link.h"
 #include "link/device_message_ids.h"
 #include "link/rpc_stubs.h"
+#include "link/server_message_ids.h"
 #include "link/vel_os.h"
 #include "link/vel_rpc.h"
 #include "link/versions.h"
@@ -40,6 +41,8 @@ constexpr char kSettingsRoot[] = "Software\\Halbern Imaging, Inc.\\QRV\\User Set
 constexpr uint64_t kServerTimeInterval = 36'000'000'001;  // one hour in 100-ns units, and one
 constexpr int kLocalServerWaitMs = 2000;
 constexpr int kDisconnectReasonFatal = 0x1005;
+// A result that cannot get the update mutex this soon is not worth holding the receiver for.
+constexpr int kUpdateMutexResultWaitMs = 150;
 
 // The user-visible texts, by the ids of the user-interface library's string table.
 const wchar_t* Text(int id) {
@@ -601,8 +604,51 @@ int CVelAppClient::SendStreamTest() {
 
 int CVelAppClient::OnNetMessage(CLumMsg* request, CLumMsg* reply) {
   if (rpc_->OnNetMessage(request, reply)) return 0;
+  switch (request->GetId()) {
+    case kMsgResultsHistory:
+      if (history_locked_) return 0;
+      [[fallthrough]];
+    case kMsgResults:
+      ProcessRunResultsMessage(request, reply);
+      return 0;
+  }
   std::unique_lock lock(update_mutex_);
   if (!closing_ && appliance_) appliance_->OnNetMessage(request, reply);
+  return 0;
+}
+
+// ---- Results ----
+
+int CVelAppClient::SetResultsCallback(void (*fn)(void*), void* arg) {
+  std::lock_guard lock(callback_mu_);
+  result_fn_ = fn;
+  result_arg_ = arg;
+  return 1;
+}
+
+void CVelAppClient::CallResultCallback() {
+  void (*fn)(void*);
+  void* arg;
+  {
+    std::lock_guard lock(callback_mu_);
+    fn = result_fn_;
+    arg = result_arg_;
+  }
+  if (!fn) return;
+  // The host's code must not take the receiving thread down with it.
+  try {
+    fn(arg);
+  } catch (...) {
+  }
+}
+
+int CVelAppClient::ProcessRunResultsMessage(CLumMsg* message, CLumMsg* reply) {
+  std::unique_lock lock(update_mutex_, std::chrono::milliseconds(kUpdateMutexResultWaitMs));
+  if (lock.owns_lock()) {
+    if (!closing_ && appliance_) appliance_->OnNetMessage(message, reply);
+    lock.unlock();
+    if (!closing_) CallResultCallback();
+  }
   return 0;
 }
 

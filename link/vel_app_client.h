@@ -169,6 +169,14 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int SendNetMessage(CLumMsg* request, CLumMsg* reply) override;
   int OnNetMessage(CLumMsg* request, CLumMsg* reply) override;
 
+  // ---- Results ----
+  // The host's result callback, called once per processed results message. Returns 1.
+  int SetResultsCallback(void (*fn)(void*), void* arg);
+  // Calls the result callback when one is set; whatever it throws is caught and ignored.
+  void CallResultCallback();
+  // Hands a results message to the appliance object and the host, under the update mutex.
+  virtual int ProcessRunResultsMessage(CLumMsg* message, CLumMsg* reply);
+
   // The express flag from the appliance library's name, else from the grab type and the number
   // of I/O lines, else from the setting.
   static int DecideExpressFlag(const std::string& library, int grab_type, uint32_t gpio_lines,
@@ -224,6 +232,11 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   std::unique_ptr<port::SharedLibrary> appliance_lib_;
   CVelAppliance* appliance_ = nullptr;
   std::recursive_timed_mutex update_mutex_;
+
+  std::mutex callback_mu_;
+  void (*result_fn_)(void*) = nullptr;
+  void* result_arg_ = nullptr;
+  std::atomic<int> history_locked_{0};
 
   VelAppAttributes attr_;
   int startup_value_ = 0;
