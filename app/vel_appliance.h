@@ -4,6 +4,8 @@
 // its connection events to it. Every handler of the base does nothing.
 #pragma once
 
+#include <cstdint>
+
 class CLumMsg;
 class CVelAppClient;
 
@@ -15,6 +17,7 @@ class CVelAppliance {
   virtual int Initialize() { return 0; }
   // Server requests the client does not handle itself.
   virtual int OnNetMessage(CLumMsg* request, CLumMsg* reply) { return 0; }
+  virtual intptr_t OnWndMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) { return 0; }
   virtual int OnRcvStreamStart(int id, int length) { return 0; }
   virtual void OnDisconnect(int reason) {}
   virtual void OnServerConnected() {}

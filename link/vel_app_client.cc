@@ -16,8 +16,8 @@
 #include "dests/app_dests.h"
 #include "link/app_dests_link.h"
 #include "link/device_message_ids.h"
+#include "link/result_csv_log.h"
 #include "link/rpc_stubs.h"
-#include "link/server_message_ids.h"
 #include "link/vel_os.h"
 #include "link/vel_rpc.h"
 #include "link/versions.h"
@@ -41,8 +41,6 @@ constexpr char kSettingsRoot[] = "Software\\Halbern Imaging, Inc.\\QRV\\User Set
 constexpr uint64_t kServerTimeInterval = 36'000'000'001;  // one hour in 100-ns units, and one
 constexpr int kLocalServerWaitMs = 2000;
 constexpr int kDisconnectReasonFatal = 0x1005;
-// A result that cannot get the update mutex this soon is not worth holding the receiver for.
-constexpr int kUpdateMutexResultWaitMs = 150;
 
 // The user-visible texts, by the ids of the user-interface library's string table.
 const wchar_t* Text(int id) {
@@ -131,11 +129,23 @@ int CVelAppClient::ServerPort() {
 CVelAppClient::CVelAppClient()
     : rpc_(std::make_unique<CVelRpc>(static_cast<CNetClientNode*>(this))),
       disp_cfg_(std::make_unique<CtVar>()),
-      local_root_(std::make_unique<CtVar>()) {
+      local_root_(std::make_unique<CtVar>()),
+      creator_(std::this_thread::get_id()) {
   rpc_->AddRpcDll("VelAppClient.dll");
+  // A creating thread that runs a message loop takes the results on its own thread.
+  if (port::HasMessageLoop()) {
+    panel_window_ = std::make_unique<port::Window>(
+        [this](uint32_t message, uintptr_t wparam, intptr_t lparam) -> intptr_t {
+          if (message == kWmRunResults)
+            return ProcessRunResultsMessage(reinterpret_cast<CLumMsg*>(wparam),
+                                            reinterpret_cast<CLumMsg*>(lparam));
+          return OnWndMessage(message, wparam, lparam);
+        });
+  }
 }
 
 CVelAppClient::~CVelAppClient() {
+  panel_window_.reset();
   // No callback of the node may reach this object once it is being destroyed.
   CNetClientNode::Disconnect();
   DisconnectEngine();
@@ -382,6 +392,16 @@ int CVelAppClient::CreateAppliance() {
   return 1;
 }
 
+void CVelAppClient::SetAppliance(CVelAppliance* appliance) {
+  CVelAppliance* old;
+  {
+    std::lock_guard lock(update_mutex_);
+    old = appliance_;
+    appliance_ = appliance;
+  }
+  delete old;
+}
+
 int CVelAppClient::IsLogHistoryToFile(VelLogFileAttrib* out) {
   CLumMsg request(kMsgIsLogHistoryToFile), reply;
   if (!out || SendNetMessage(&request, &reply) != 0 || reply.Size() < 1) return 0;
@@ -600,56 +620,6 @@ int CVelAppClient::SendStreamTest() {
                   length >= kTestLength && StreamRead(kTestLength, bytes) == 0;
   StreamEnd();
   return ok ? 1 : 0;
-}
-
-int CVelAppClient::OnNetMessage(CLumMsg* request, CLumMsg* reply) {
-  if (rpc_->OnNetMessage(request, reply)) return 0;
-  switch (request->GetId()) {
-    case kMsgResultsHistory:
-      if (history_locked_) return 0;
-      [[fallthrough]];
-    case kMsgResults:
-      ProcessRunResultsMessage(request, reply);
-      return 0;
-  }
-  std::unique_lock lock(update_mutex_);
-  if (!closing_ && appliance_) appliance_->OnNetMessage(request, reply);
-  return 0;
-}
-
-// ---- Results ----
-
-int CVelAppClient::SetResultsCallback(void (*fn)(void*), void* arg) {
-  std::lock_guard lock(callback_mu_);
-  result_fn_ = fn;
-  result_arg_ = arg;
-  return 1;
-}
-
-void CVelAppClient::CallResultCallback() {
-  void (*fn)(void*);
-  void* arg;
-  {
-    std::lock_guard lock(callback_mu_);
-    fn = result_fn_;
-    arg = result_arg_;
-  }
-  if (!fn) return;
-  // The host's code must not take the receiving thread down with it.
-  try {
-    fn(arg);
-  } catch (...) {
-  }
-}
-
-int CVelAppClient::ProcessRunResultsMessage(CLumMsg* message, CLumMsg* reply) {
-  std::unique_lock lock(update_mutex_, std::chrono::milliseconds(kUpdateMutexResultWaitMs));
-  if (lock.owns_lock()) {
-    if (!closing_ && appliance_) appliance_->OnNetMessage(message, reply);
-    lock.unlock();
-    if (!closing_) CallResultCallback();
-  }
-  return 0;
 }
 
 int CVelAppClient::IsServerInUse() {
