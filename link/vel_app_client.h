@@ -231,6 +231,17 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int GetCurrentAppMode() const { return app_mode_; }
   void SetCurrentAppMode(int mode) { app_mode_ = mode; }
   int IsClosing() const { return closing_; }
+
+  // ---- Appliance notifications ----
+  // The server changed the solution (before the appliance object hears of it); a host may
+  // override it to refresh what it keeps of the solution.
+  virtual void OnSolutionChanged() {}
+  // The current camera changed: kept and told to the appliance object.
+  virtual void OnCameraChanged(int camera);
+  int GetCurrentCamera() const { return camera_; }
+  // The server raised an alarm; the text is kept.
+  virtual void OnAlarm(const std::string& text);
+  std::string GetLastAlarm();
   int IsHistoryLocked() const { return history_locked_; }
 
   // ---- Mode exchanges ----
@@ -326,6 +337,8 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   static std::atomic<uint64_t> device_record_errors_;
   std::atomic<int> history_locked_{0};
   std::atomic<int> app_mode_{0};
+  std::atomic<int> camera_{0};
+  std::string last_alarm_;
   std::array<uint32_t, kStatusWords> status_record_{};
   std::array<std::string, kTextSlots> text_slots_;
   std::array<int32_t, 3> panel_values_{};

@@ -333,6 +333,23 @@ std::vector<uint8_t> CVelAppClient::GetResultStatus() {
   return result_status_;
 }
 
+// ---- Appliance notifications ----
+
+void CVelAppClient::OnCameraChanged(int camera) {
+  camera_ = camera;
+  if (appliance_) appliance_->OnCameraChanged(camera);
+}
+
+void CVelAppClient::OnAlarm(const std::string& text) {
+  std::lock_guard lock(intake_mu_);
+  last_alarm_ = text;
+}
+
+std::string CVelAppClient::GetLastAlarm() {
+  std::lock_guard lock(intake_mu_);
+  return last_alarm_;
+}
+
 // ---- Mode exchanges ----
 
 namespace {
