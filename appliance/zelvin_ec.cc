@@ -1,5 +1,5 @@
-// The stand-in appliance library "ZelvinEC.dll": an appliance object with the base class's
-// handlers, which is all the connect sequence needs of it.
+// The stand-in appliance library "ZelvinEC.dll": the base appliance object (its dispatch of the
+// server's notifications, handler table and panel handling) is all the connect sequence needs.
 #include "app/vel_appliance.h"
 #include "link/versions.h"
 

@@ -33,11 +33,13 @@ void AddRecord(CLumMsg* reply, const Record& r) {
 }
 
 std::string ValueText(const CInspection::Measurement& m) {
-  if (m.is_text) return m.name + " = " + m.text;
+  std::string text = m.name;
+  text.append(" = ");
+  if (m.is_text) return text.append(m.text);
   char value[64];
   std::snprintf(value, sizeof value, m.format.empty() ? "%g" : m.format.c_str(), m.value);
-  std::string text = m.name + " = " + value;
-  if (!m.units.empty()) text += " " + port::WideToUtf8(m.units);
+  text.append(value);
+  if (!m.units.empty()) text.append(" ").append(port::WideToUtf8(m.units));
   return text;
 }
 
@@ -85,7 +87,7 @@ void CInspectionService::InspectOnce() {
   if (engine_mode_ != kEngineInspect) return;
   const CInspection::Report report = inspection_.Inspect(SteadyMs());
   Publish(report);
-  auto message = std::make_shared<CLumMsg>(kMsgRunResults);
+  auto message = std::make_shared<CLumMsg>(kMsgResults);
   CLumVariant image(LUM_VT_IMAGE);
   image.AddImage(report.image.data(), static_cast<long>(report.image.size()),
                  static_cast<uint32_t>(report.width), static_cast<uint32_t>(report.height), 8, 0);

@@ -16,6 +16,7 @@
 #include "dests/app_dests.h"
 #include "link/app_dests_link.h"
 #include "link/device_message_ids.h"
+#include "link/result_csv_log.h"
 #include "link/rpc_stubs.h"
 #include "link/vel_os.h"
 #include "link/vel_rpc.h"
@@ -128,11 +129,23 @@ int CVelAppClient::ServerPort() {
 CVelAppClient::CVelAppClient()
     : rpc_(std::make_unique<CVelRpc>(static_cast<CNetClientNode*>(this))),
       disp_cfg_(std::make_unique<CtVar>()),
-      local_root_(std::make_unique<CtVar>()) {
+      local_root_(std::make_unique<CtVar>()),
+      creator_(std::this_thread::get_id()) {
   rpc_->AddRpcDll("VelAppClient.dll");
+  // A creating thread that runs a message loop takes the results on its own thread.
+  if (port::HasMessageLoop()) {
+    panel_window_ = std::make_unique<port::Window>(
+        [this](uint32_t message, uintptr_t wparam, intptr_t lparam) -> intptr_t {
+          if (message == kWmRunResults)
+            return ProcessRunResultsMessage(reinterpret_cast<CLumMsg*>(wparam),
+                                            reinterpret_cast<CLumMsg*>(lparam));
+          return OnWndMessage(message, wparam, lparam);
+        });
+  }
 }
 
 CVelAppClient::~CVelAppClient() {
+  panel_window_.reset();
   // No callback of the node may reach this object once it is being destroyed.
   CNetClientNode::Disconnect();
   DisconnectEngine();
@@ -379,6 +392,16 @@ int CVelAppClient::CreateAppliance() {
   return 1;
 }
 
+void CVelAppClient::SetAppliance(CVelAppliance* appliance) {
+  CVelAppliance* old;
+  {
+    std::lock_guard lock(update_mutex_);
+    old = appliance_;
+    appliance_ = appliance;
+  }
+  delete old;
+}
+
 int CVelAppClient::IsLogHistoryToFile(VelLogFileAttrib* out) {
   CLumMsg request(kMsgIsLogHistoryToFile), reply;
   if (!out || SendNetMessage(&request, &reply) != 0 || reply.Size() < 1) return 0;
@@ -597,13 +620,6 @@ int CVelAppClient::SendStreamTest() {
                   length >= kTestLength && StreamRead(kTestLength, bytes) == 0;
   StreamEnd();
   return ok ? 1 : 0;
-}
-
-int CVelAppClient::OnNetMessage(CLumMsg* request, CLumMsg* reply) {
-  if (rpc_->OnNetMessage(request, reply)) return 0;
-  std::unique_lock lock(update_mutex_);
-  if (!closing_ && appliance_) appliance_->OnNetMessage(request, reply);
-  return 0;
 }
 
 int CVelAppClient::IsServerInUse() {

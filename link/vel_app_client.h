@@ -24,6 +24,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/vel_appliance.h"
@@ -32,11 +33,15 @@
 #include "link/meas_records.h"
 #include "link/process_results.h"
 #include "link/server_engine.h"
+#include "link/update_mutex.h"
 #include "netmsg/net_node.h"
 #include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/message_loop.h"
 
 class CAppDests;
 class CAppDestsRemoteLink;
+class CResultCsvLog;
 class CtVar;
 class CVelRpc;
 class XTVarDests;
@@ -98,6 +103,9 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   CtVar* GetVarDispCfg() { return disp_cfg_.get(); }
   XTVarDests* GetAppDest() override { return app_dest_; }
   CVelAppliance* GetAppliance() const { return appliance_; }
+  // Installs an appliance object the host made itself (a statically linked appliance), instead
+  // of the library's; the client owns it from now on and deletes the previous one.
+  void SetAppliance(CVelAppliance* appliance);
   int GetExpressMode() const { return express_; }
   int GetCachedGrabType() const { return grab_type_; }
   const std::wstring& GetServerOEMName() const { return oem_name_; }
@@ -210,6 +218,86 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int SendNetMessage(CLumMsg* request, CLumMsg* reply) override;
   int OnNetMessage(CLumMsg* request, CLumMsg* reply) override;
 
+  // ---- Server messages and results ----
+  // Results (36864, 36865), the server's requests and notifications; what the client does not
+  // handle itself goes to the appliance object under the update mutex.
+  // On a network connection a result that arrives on another thread than the one that created
+  // the client is handed to that thread when it runs a port::MessageLoop (its monitor-panel
+  // window, message 1050), waiting at most 5000 ms; otherwise it is processed where it arrived.
+  // The client must then be destroyed on its creating thread.
+  static constexpr uint32_t kWmRunResults = 1050;
+  static constexpr uint32_t kHandOverTimeoutMs = 5000;
+  virtual int PostRunResultsAndWait(CLumMsg* message, CLumMsg* reply);
+  // Appliance object, image client, result status (VB hosts), then the host's result callback;
+  // the first steps under the update mutex (waited at most 150 ms), then the processed event.
+  virtual int ProcessRunResultsMessage(CLumMsg* message, CLumMsg* reply);
+  // The host's result callback, called once per processed results message. Returns 1.
+  int SetResultsCallback(void (*fn)(void*), void* arg);
+  // Calls the result callback when one is set; whatever it throws is caught and ignored.
+  void CallResultCallback();
+  // The host's image client receives the image variant (0) of every processed result, under
+  // the update mutex. Returns 1.
+  using ImageClientFn = void (*)(void* arg, const CLumVariant& image);
+  int SetImageClient(ImageClientFn fn, void* arg);
+  // True when a results message was processed since the last wait, within timeout_ms.
+  bool WaitResultProcessed(uint32_t timeout_ms) { return processed_.Wait(timeout_ms); }
+  // Results the creating thread did not take within the hand-over time, in this process.
+  static uint64_t GetResultsNotHandedOver() { return not_handed_over_; }
+  // Waits in 2 ms slices, pumping this thread's message loop between them; 0 at once while
+  // closing, or when the loop reports that the application is quitting. 1 when held.
+  int GetUpdateMutex();
+  // Releases it when this thread holds it.
+  void ReleaseUpdateMutex();
+  // A window message for the appliance object; 0 without one.
+  virtual intptr_t OnWndMessage(uint32_t message, uintptr_t wparam, intptr_t lparam);
+  int OnRcvStreamStart(int id, int length) override;
+  // Waits up to timeout_ms for the server's next image (message 20646) of at most
+  // buffer.size() pixels; 1 with the geometry when it was copied into buffer.
+  int ReceiveImage(std::span<uint8_t> buffer, uint32_t timeout_ms, uint32_t* width = nullptr,
+                   uint32_t* height = nullptr);
+
+  // What the server's notifications left with the client.
+  static constexpr int kStatusWords = 29;
+  static constexpr int kTextSlots = 4;
+  static constexpr size_t kTextSlotSize = 260;  // the terminator included
+  static constexpr size_t kResultStatusSize = 104;
+  std::array<uint32_t, kStatusWords> GetStatusRecord();
+  std::string GetTextSlot(int index);
+  std::array<int32_t, 3> GetPanelValues();
+  std::vector<uint8_t> GetDeviceRecord();
+  std::vector<uint8_t> GetResultStatus();
+  // Device records of a type other than data, in this process.
+  static uint64_t GetDeviceRecordErrors() { return device_record_errors_; }
+  // The application mode the server announced last (24584).
+  int GetCurrentAppMode() const { return app_mode_; }
+  void SetCurrentAppMode(int mode) { app_mode_ = mode; }
+  int IsClosing() const { return closing_; }
+
+  // ---- Appliance notifications ----
+  // The server changed the solution (before the appliance object hears of it); a host may
+  // override it to refresh what it keeps of the solution.
+  virtual void OnSolutionChanged() {}
+  // The current camera changed: kept and told to the appliance object.
+  virtual void OnCameraChanged(int camera);
+  int GetCurrentCamera() const { return camera_; }
+  // The server raised an alarm; the text is kept.
+  virtual void OnAlarm(const std::string& text);
+  std::string GetLastAlarm();
+  int IsHistoryLocked() const { return history_locked_; }
+
+  // ---- Mode exchanges ----
+  uint32_t GetEngineMode();
+  int SetEngineMode(int mode);
+  int GetAppMode();
+  // Also tells the appliance object (24583).
+  int SetAppMode(int mode);
+  // Results 36864 are dropped while the history is locked.
+  int LockHistory();
+  int UnLockHistory();
+  // The first reply value; state gets the second when there is one, else the first.
+  int GetFrameworkState(int* state);
+  void SendMsgHandlerEvent(int event);
+
   // The express flag from the appliance library's name, else from the grab type and the number
   // of I/O lines, else from the setting.
   static int DecideExpressFlag(const std::string& library, int grab_type, uint32_t gpio_lines,
@@ -264,7 +352,47 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
 
   std::unique_ptr<port::SharedLibrary> appliance_lib_;
   CVelAppliance* appliance_ = nullptr;
-  std::recursive_timed_mutex update_mutex_;
+  CUpdateMutex update_mutex_;
+
+  // Intake (vel_app_client_intake.cc).
+  void OnStatusRecord(const CLumMsg& request);
+  void OnCsvLog(const CLumMsg& request);
+  void OnAppendText(const CLumMsg& request);
+  void OnImage(const CLumMsg& request);
+  void OnTextSlot(const CLumMsg& request);
+  void OnPanelValues(const CLumMsg& request);
+  void OnReleaseVar(const CLumMsg& request);
+  void OnDeviceRecord(const CLumMsg& request);
+  void ApplyVBResult(const CLumMsg& message);
+
+  std::thread::id creator_;
+  // The creating thread's monitor-panel window, when that thread runs a message loop.
+  std::unique_ptr<port::Window> panel_window_;
+  std::mutex intake_mu_;  // guards what the server's messages leave with the client
+  void (*result_fn_)(void*) = nullptr;
+  void* result_arg_ = nullptr;
+  ImageClientFn image_fn_ = nullptr;
+  void* image_arg_ = nullptr;
+  port::Event processed_;
+  static std::atomic<uint64_t> not_handed_over_;
+  static std::atomic<uint64_t> device_record_errors_;
+  std::atomic<int> history_locked_{0};
+  std::atomic<int> app_mode_{0};
+  std::atomic<int> camera_{0};
+  std::string last_alarm_;
+  std::array<uint32_t, kStatusWords> status_record_{};
+  std::array<std::string, kTextSlots> text_slots_;
+  std::array<int32_t, 3> panel_values_{};
+  std::vector<uint8_t> device_record_;
+  std::vector<uint8_t> result_status_;
+  std::unique_ptr<CResultCsvLog> csv_log_;
+  struct ImageRequest {
+    std::span<uint8_t> buffer;
+    uint32_t width = 0, height = 0;
+    bool pending = false;
+  };
+  ImageRequest image_request_;
+  port::Event image_arrived_;
 
   VelAppAttributes attr_;
   int startup_value_ = 0;

@@ -32,7 +32,7 @@ namespace fs = std::filesystem;
 class CapturingClient : public CVelAppClient {
  public:
   int OnNetMessage(CLumMsg* request, CLumMsg* reply) override {
-    if (request->GetId() == kMsgRunResults) {
+    if (request->GetId() == kMsgResults) {
       const CLumVariant& image = request->Get(0);
       OZK_PROCESS_RESULTS record{};
       UnPackResultVar(request->Get(1), &record);
