@@ -153,7 +153,7 @@ TEST_F(EngineRpcTest, ArgumentNamesAndValues) {
 
 TEST_F(EngineRpcTest, ParameterFilesStayInsideTheDevice) {
   SetParam(rpc_.get(), 0, 2, 6.5);
-  ASSERT_EQ(WriteParamFile(rpc_.get(), "\\Storage Card\\saved.ini"), 0);  // no such folder
+  ASSERT_EQ(WriteParamFile(rpc_.get(), "\\No Card\\saved.ini"), 0);  // no such folder
   ASSERT_EQ(WriteParamFile(rpc_.get(), "\\saved.ini"), 1);
   EXPECT_TRUE(std::filesystem::exists(dir_ + "/files/saved.ini"));
   SetParam(rpc_.get(), 0, 2, 1.5);
