@@ -122,7 +122,7 @@ VAR_RESULT_TYPE CInspection::Judge(const Var& var, const Measurement& m) const {
   return VAR_RESULT_REJECTED;
 }
 
-CInspection::Report CInspection::Inspect(int64_t now_ms) {
+CInspection::Report CInspection::Inspect(double now_ms) {
   std::lock_guard lock(mu_);
   const auto started = std::chrono::steady_clock::now();
   Report report;
@@ -177,7 +177,7 @@ OZK_PROCESS_RESULTS CInspection::CountersLocked() const {
   r.values[kResultInspectMs] = last_inspect_ms_;
   if (recent_times_.size() > 1 && recent_times_.back() > recent_times_.front()) {
     r.values[kResultRateHz] = 1000.0 * static_cast<double>(recent_times_.size() - 1) /
-                              static_cast<double>(recent_times_.back() - recent_times_.front());
+                              (recent_times_.back() - recent_times_.front());
   }
   if (reset_ms_ >= 0) r.values[kResultUptimeSec] = (last_ms_ - reset_ms_) / 1000.0;
   r.value4 = last_wall_seconds_;

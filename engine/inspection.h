@@ -58,8 +58,8 @@ class CInspection {
 
   explicit CInspection(uint32_t seed = 1, int width = kDefaultWidth, int height = kDefaultHeight);
 
-  // One part, measured at now_ms (a steady clock in milliseconds).
-  Report Inspect(int64_t now_ms);
+  // One part, measured at now_ms (a steady clock in milliseconds, fractions kept).
+  Report Inspect(double now_ms);
 
   // The measurement variables, in a fixed order.
   int NumVars() const;
@@ -110,8 +110,8 @@ class CInspection {
   VAR_RESULT_TYPE last_ = VAR_RESULT_NONE;
   double last_inspect_ms_ = 0;
   double last_wall_seconds_ = 0;
-  int64_t last_ms_ = 0;
+  double last_ms_ = 0;
   std::string last_summary_;
-  int64_t reset_ms_ = -1;             // when counting started (the first part after a reset)
-  std::deque<int64_t> recent_times_;  // of the last parts, for the rate
+  double reset_ms_ = -1;             // when counting started (the first part after a reset)
+  std::deque<double> recent_times_;  // of the last parts, for the rate
 };

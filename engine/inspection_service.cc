@@ -11,9 +11,9 @@
 
 namespace {
 
-int64_t SteadyMs() {
+double SteadyMs() {
   using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
 std::string TextAt(const CLumMsg& m, int i) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-void CMeasStats::Add(double value, int64_t time_ms) {
+void CMeasStats::Add(double value, double time_ms) {
   if (count_ == 0) {
     min_ = max_ = value;
   } else {
@@ -29,7 +29,7 @@ OZK_MEAS_VAR_STAT_RECORD CMeasStats::Record() const {
   r.sum_squares = sum_squares_;
   r.count = count_;
   if (recent_.size() > 1) {
-    const double span = static_cast<double>(recent_.back().time_ms - recent_.front().time_ms);
+    const double span = recent_.back().time_ms - recent_.front().time_ms;
     r.sample_period_ms = static_cast<uint32_t>(
         std::lround(std::max(0.0, span) / static_cast<double>(recent_.size() - 1)));
   }

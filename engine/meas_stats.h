@@ -12,7 +12,7 @@
 class CMeasStats {
  public:
   // time_ms: when the value was measured, on any steady clock.
-  void Add(double value, int64_t time_ms);
+  void Add(double value, double time_ms);
   void Reset();
   int32_t Count() const { return count_; }
   // The record a client fetches. With no values, min, max and mean are 0.
@@ -21,7 +21,7 @@ class CMeasStats {
  private:
   struct Sample {
     float value;
-    int64_t time_ms;
+    double time_ms;
   };
   double min_ = 0, max_ = 0, sum_ = 0, sum_squares_ = 0;
   int32_t count_ = 0;

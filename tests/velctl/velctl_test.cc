@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include <nlohmann/json.hpp>
 #include "platform/process.h"
 
 extern char** environ;
@@ -77,9 +78,10 @@ class VelctlTest : public ::testing::Test {
     return r;
   }
 
-  void StartServer() {
+  void StartServer(std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {VEL_SERVER_BIN, "--port", std::to_string(port_), "--root",
                                      dir_ + "/server"};
+    args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -159,6 +161,63 @@ TEST_F(VelctlTest, FailuresSayWhyAndExitNonZero) {
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
   }
   EXPECT_FALSE(fs::exists(dir_ + "/none"));
+}
+
+// watch triggers an appliance that sends nothing by itself, and the counters it ends with are
+// those of the results it saw; stats then covers every image taken.
+TEST_F(VelctlTest, WatchTriggersTheInProcessEngine) {
+  Result r = Run({"watch", "--count", "25", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["results"], 25);
+  EXPECT_EQ(doc["triggered"], true);
+  EXPECT_EQ(doc["inspected"], 25);  // a fresh engine in this process
+  EXPECT_EQ(doc["passed"].get<int>() + doc["recycled"].get<int>() + doc["rejected"].get<int>(), 25);
+
+  r = Run({"watch", "--count", "3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("result 3: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("3 results in "), std::string::npos) << r.out;
+}
+
+TEST_F(VelctlTest, WatchFollowsAFreeRunningVelserver) {
+  StartServer({"--rate", "50"});
+  Result r = Run({"--host", "127.0.0.1", "watch", "--count", "20", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["results"], 20);
+  EXPECT_EQ(doc["triggered"], false);
+  EXPECT_GE(doc["inspected"].get<int>(), 20);
+
+  r = Run({"--host", "127.0.0.1", "stats", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  doc = nlohmann::json::parse(r.out);
+  ASSERT_EQ(doc.size(), 4u);
+  EXPECT_EQ(doc[0]["name"], "Width");
+  EXPECT_EQ(doc[0]["tolerances"]["perfect"], 20.0);
+  EXPECT_GE(doc[0]["count"].get<int>(), 20);
+  EXPECT_LE(doc[0]["min"].get<double>(), doc[0]["mean"].get<double>());
+  EXPECT_GE(doc[0]["max"].get<double>(), doc[0]["mean"].get<double>());
+  EXPECT_GT(doc[0]["std_dev"].get<double>(), 0.0);
+  EXPECT_EQ(doc[3]["expected"], "LOT42");
+
+  r = Run({"--host", "127.0.0.1", "stats", "--camera", "1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "no measurement variables on camera 1\n");
+}
+
+TEST_F(VelctlTest, CountersResetOnAVelserver) {
+  StartServer();
+  ASSERT_EQ(Run({"--host", "127.0.0.1", "watch", "--count", "10"}).status, 0);
+  Result r = Run({"--host", "127.0.0.1", "counters", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["inspected"], 10);  // the server kept them between two runs
+  EXPECT_EQ(doc["passed"].get<int>() + doc["recycled"].get<int>() + doc["rejected"].get<int>(), 10);
+
+  r = Run({"--host", "127.0.0.1", "counters", "--reset"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "passed: 0\nrecycled: 0\nrejected: 0\ninspected: 0\n");
 }
 
 }  // namespace
