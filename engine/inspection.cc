@@ -43,7 +43,7 @@ CInspection::CInspection(uint32_t seed, int width, int height)
   vars_.push_back(
       {Props("Height", kNumeric, {11.0, 11.7, 12.0, 12.3, 13.0}), 6, "%5.2f", L"mm", {}});
   vars_.push_back({Props("Angle", kNumeric, {-1.5, -0.8, 0, 0.8, 1.5}), 7, "%4.1f", L"deg", {}});
-  vars_.push_back({Props("Label", kMeasKindText, {0, 0, 0, 0, 0}, kGoodLabel), 24, "", L"", {}});
+  vars_.push_back({Props("LotCode", kMeasKindText, {0, 0, 0, 0, 0}, kGoodLabel), 24, "", L"", {}});
 }
 
 int CInspection::Triangle(int spread) {

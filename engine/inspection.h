@@ -6,10 +6,10 @@
 // The image (width x height bytes, row by row) shows the part as a filled rectangle of one grey
 // level, centred, on a background of grey 20; row 0 is black apart from the part's label. The
 // measurements read it back as follows, and a reader of the image can do the same:
-//   "Width"  = pixels brighter than kPartThreshold in the middle row (height / 2) x kMmPerPixel;
-//   "Height" = pixels brighter than kPartThreshold in the middle column (width / 2) x kMmPerPixel;
-//   "Angle"  = (grey of the centre pixel - 150) / 10, in degrees;
-//   "Label"  = the bytes of row 0 up to the first zero (at most kLabelBytes).
+//   "Width"   = pixels brighter than kPartThreshold in the middle row (height / 2) x kMmPerPixel;
+//   "Height"  = pixels brighter than kPartThreshold in the middle column (width / 2) x kMmPerPixel;
+//   "Angle"   = (grey of the centre pixel - 150) / 10, in degrees;
+//   "LotCode" = the bytes of row 0 up to the first zero (at most kLabelBytes).
 //
 // Judging: a number within Min Pass..Max Pass passes, else within Min Recycle..Max Recycle it is
 // recycled (rejected when recycling is off), else rejected; a text passes when it equals the

@@ -33,16 +33,20 @@ cmp "$work/image.bin" "$work/back.bin" && echo "pulled file identical" && echo
 echo "\$ velctl push $work/image.bin '\\..\\outside.bin'   (leaves the device: refused)"
 "$velctl" push "$work/image.bin" '\..\outside.bin' || echo "exit status $?"
 echo
+run watch --count 100
 
 echo "== the same over TCP, against a velserver started here"
 export VEL_SERVER_PORT=$((20000 + RANDOM % 20000))
-build/release/bin/velserver --port "$VEL_SERVER_PORT" --root "$work/server" >/dev/null &
+build/release/bin/velserver --port "$VEL_SERVER_PORT" --root "$work/server" --rate 20 >/dev/null &
 server_pid=$!
 for _ in $(seq 50); do "$velctl" --host 127.0.0.1 --mode 2 info >/dev/null 2>&1 && break; sleep 0.1; done
 run --host 127.0.0.1 set AppVar.Speed 12.5
 run --host 127.0.0.1 set AppVar.Label "line 1"
 run --host 127.0.0.1 tree
 run --host 127.0.0.1 get AppVar.Speed --json
+run --host 127.0.0.1 watch --count 100
+run --host 127.0.0.1 stats
+run --host 127.0.0.1 counters --json
 kill "$server_pid"; wait "$server_pid" 2>/dev/null || true; server_pid=
 echo "\$ velctl --host 127.0.0.1 info   (server stopped)"
 "$velctl" --host 127.0.0.1 info || echo "exit status $?"

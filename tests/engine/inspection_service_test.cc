@@ -76,7 +76,7 @@ TEST_F(InspectionServiceTest, EachPartReachesTheTree) {
   CtVar* result = root_.Index("AppVar.Width.Result", 0);
   ASSERT_NE(result, nullptr);
   EXPECT_EQ(static_cast<double>(*result), static_cast<double>(width->GetResult()));
-  CtVar* label = root_.Index("AppVar.Label", 0);
+  CtVar* label = root_.Index("AppVar.LotCode", 0);
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(std::string(static_cast<const char*>(*label)).substr(0, 4), "LOT4");
   EXPECT_NE(root_.Index("AppVar.Result", 0), nullptr);

@@ -41,7 +41,7 @@ TEST(Inspection, MeasurementsCountersAndStatisticsFollowTheImages) {
   std::map<std::string, MEASVARPROPS> props;
   for (const char* name : kNumeric) ASSERT_TRUE(insp.GetProps(name, &props[name]));
   MEASVARPROPS label_props;
-  ASSERT_TRUE(insp.GetProps("Label", &label_props));
+  ASSERT_TRUE(insp.GetProps("LotCode", &label_props));
   ASSERT_EQ(label_props.kind, kMeasKindText);
 
   uint32_t passed = 0, recycled = 0, rejected = 0;
@@ -62,7 +62,7 @@ TEST(Inspection, MeasurementsCountersAndStatisticsFollowTheImages) {
       stats[kNumeric[k]].Add(m.value);
       worst = std::max(worst, m.result);
     }
-    const auto& label = Value(r, "Label");
+    const auto& label = Value(r, "LotCode");
     ASSERT_EQ(label.text, part.label);
     ASSERT_EQ(label.result,
               part.label == label_props.expected ? VAR_RESULT_PASSED : VAR_RESULT_REJECTED);
@@ -131,7 +131,7 @@ TEST(Inspection, ResetsAndEnumeration) {
   for (int i = 0; i < 10; ++i) insp.Inspect(i * 10);
   EXPECT_EQ(insp.NumVars(), 4);
   EXPECT_EQ(insp.VarName(0), "Width");
-  EXPECT_EQ(insp.VarName(3), "Label");
+  EXPECT_EQ(insp.VarName(3), "LotCode");
   EXPECT_EQ(insp.VarName(4), "");
   EXPECT_EQ(insp.VarName(-1), "");
   OZK_MEAS_VAR_ATTR attr;

@@ -161,14 +161,14 @@ TEST_P(ResultsEndToEnd, MeasurementVariablesAndTheirProperties) {
   for (int next = 0; names.size() < 512 && client_.GetNextMeasVar(next, 0, name, sizeof name);
        next = 1)
     names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"Width", "Height", "Angle", "Label"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"Width", "Height", "Angle", "LotCode"}));
   EXPECT_EQ(client_.GetNextMeasVar(0, 1, name, sizeof name), 0);  // a camera it does not have
   char tiny[3];
   ASSERT_EQ(client_.GetNextMeasVar(0, 0, tiny, sizeof tiny), 1);
   EXPECT_STREQ(tiny, "Wi");
 
   MEASVARPROPS props;
-  ASSERT_EQ(client_.GetMeasVarProperties("Label", 0, &props), 1);
+  ASSERT_EQ(client_.GetMeasVarProperties("LotCode", 0, &props), 1);
   EXPECT_EQ(props.kind, kMeasKindText);
   EXPECT_STREQ(props.expected, "LOT42");
   ASSERT_EQ(client_.GetMeasVarProperties("Width", 0, &props), 1);
