@@ -55,7 +55,6 @@ class CInspectionService {
   // Ends the loop and every delivery; nothing is sent after.
   void Stop();
 
-  CInspection& Inspection() { return inspection_; }
   bool Trigger();
 
  private:

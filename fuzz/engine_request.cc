@@ -1,5 +1,6 @@
 // The reference server's answer to any request a client can send: every decodable message goes
-// to the engine (connection exchanges, named calls, device services) and must be answered
+// to the engine (connection exchanges, named calls, device services, results, statistics and
+// calibration) and must be answered
 // without fault. The remote variable operations (20655 to 20680) are left to fuzz_invoke_rpc,
 // which drives the same channel code. The appliance's files live in a fresh folder below /tmp.
 #include <stdlib.h>
