@@ -117,6 +117,7 @@ struct Watch {
   std::condition_variable cv;
   int received = 0;
   std::vector<OZK_PROCESS_RESULTS> records;
+  std::chrono::steady_clock::time_point first, last;  // arrival of the first and latest result
 };
 
 void OnResult(void* arg) {
@@ -125,7 +126,8 @@ void OnResult(void* arg) {
   OZK_PROCESS_RESULTS r{};
   const bool read = w->client->GetResultCount(&r) != 0;
   std::lock_guard lock(w->mu);
-  ++w->received;
+  w->last = std::chrono::steady_clock::now();
+  if (w->received++ == 0) w->first = w->last;
   if (read) w->records.push_back(r);
   w->cv.notify_all();
 }
@@ -140,7 +142,6 @@ std::string StatusLine(int n, const OZK_PROCESS_RESULTS& r) {
 }
 
 void WatchResults(int count, bool force_trigger, bool json) {
-  using Clock = std::chrono::steady_clock;
   Watch watch;  // before the session: a callback may still run while the session closes
   ClientPtr client = OpenSession();
   watch.client = client.get();
@@ -161,7 +162,6 @@ void WatchResults(int count, bool force_trigger, bool json) {
 
   // A free-running appliance is followed; one that sends nothing on its own is triggered.
   bool trigger = force_trigger;
-  const auto start = Clock::now();
   size_t shown = 0;
   std::unique_lock lock(watch.mu);
   if (!trigger) {
@@ -190,23 +190,24 @@ void WatchResults(int count, bool force_trigger, bool json) {
   }
   watch.active = false;
   const int received = count > 0 ? std::min(watch.received, count) : watch.received;
+  // The rate between the first result and the last, not counting the wait for the first.
+  const double seconds = std::chrono::duration<double>(watch.last - watch.first).count();
+  const double rate = seconds > 0 ? (watch.received - 1) / seconds : 0.0;
   lock.unlock();
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const OZK_PROCESS_RESULTS last = ReadCounters(*client);
   if (json) {
     nlohmann::json doc = CountersJson(last);
     doc["results"] = received;
     doc["seconds"] = seconds;
-    doc["rate"] = seconds > 0 ? received / seconds : 0.0;
+    doc["rate"] = rate;
     doc["triggered"] = trigger;
     std::cout << doc.dump(2) << '\n';
     return;
   }
   if (live) std::cout << '\n';
   std::printf("%d results in %.2f s (%.1f/s)%s: passed %d, recycled %d, rejected %d\n", received,
-              seconds, seconds > 0 ? received / seconds : 0.0, trigger ? ", triggered" : "",
-              last.counts[kResultPassed], last.counts[kResultRecycled],
-              last.counts[kResultRejected]);
+              seconds, rate, trigger ? ", triggered" : "", last.counts[kResultPassed],
+              last.counts[kResultRecycled], last.counts[kResultRejected]);
   std::fflush(stdout);
 }
 
