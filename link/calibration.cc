@@ -22,7 +22,7 @@ void CopyBuffer(const CLumMsg& reply, int index, std::span<char> out) {
   if (out.empty() || v.GetType() != LUM_VT_DATA) return;
   const std::string_view bytes = v.GetBytes(0);
   if (bytes.size() <= out.size()) {
-    std::memcpy(out.data(), bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(out.data(), bytes.data(), bytes.size());
     if (bytes.size() < out.size()) out[bytes.size()] = '\0';
   } else {
     std::memcpy(out.data(), bytes.data(), out.size() - 1);

@@ -29,7 +29,7 @@ bool IsUnsignedCount(int i) {
 // Copies at most size bytes of an element; the rest of the field stays zero.
 void CopyBlock(const CLumVariant& v, int element, void* field, size_t size) {
   const std::string_view bytes = v.GetBytes(element);
-  std::memcpy(field, bytes.data(), std::min(size, bytes.size()));
+  if (!bytes.empty()) std::memcpy(field, bytes.data(), std::min(size, bytes.size()));
 }
 
 // A text keeps its terminating zero: at most size - 1 bytes, and nothing after an embedded zero
