@@ -44,7 +44,6 @@ class CVelEngine {
   // The engine's destination manager, over its own tree; a client in this process adopts it.
   // Data a remote client's manager sends (message 20655) goes out through it.
   CAppDests* AppDests() { return dests_.get(); }
-  CInspectionService& Inspection() { return *inspection_; }
   // How results reach the in-process client (called on a delivery thread of the engine).
   void SetLoopbackDelivery(CResultFanout::Deliver deliver) {
     loopback_deliver_ = std::move(deliver);

@@ -89,8 +89,9 @@ int main(int argc, char** argv) {
   std::cout << "velserver: listening on port " << node.GetPort() << ", data in " << root
             << std::endl;
   node.WaitForClose();
-  engine.Inspection().Stop();  // no result goes out to a closing node
-  node.Close();                // no handler may reach the engine once it is gone
+  // First the connections: a result being sent to a client that stopped reading is released by
+  // the closing socket, so the engine can then stop its deliveries without waiting on one.
+  node.Close();  // no handler may reach the engine once it is gone
   std::cout << "velserver: closed by a client" << std::endl;
   return 0;
 }
