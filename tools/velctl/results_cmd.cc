@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -179,7 +180,8 @@ void WatchResults(int count, bool force_trigger, bool json) {
     if (!watch.cv.wait_for(lock, std::chrono::seconds(5),
                            [&] { return watch.received > before || g_interrupted; }))
       throw CommandError("no result from " + Options().host + " for 5 s");
-    for (; shown < watch.records.size() && !json; ++shown) {
+    const size_t wanted = count > 0 ? static_cast<size_t>(count) : watch.records.size();
+    for (; shown < std::min(watch.records.size(), wanted) && !json; ++shown) {
       const std::string line = StatusLine(static_cast<int>(shown + 1), watch.records[shown]);
       if (live) {
         std::cout << '\r' << line << "\x1b[K" << std::flush;
