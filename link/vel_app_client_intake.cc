@@ -229,16 +229,14 @@ void CVelAppClient::OnImage(const CLumMsg& request) {
   const uint64_t width = static_cast<uint32_t>(request.Get(0).GetLongLong(0));
   const uint64_t height = static_cast<uint32_t>(request.Get(1).GetLongLong(0));
   const std::string_view pixels = request.Get(2).GetBytes(0);
-  {
-    std::lock_guard lock(intake_mu_);
-    ImageRequest& r = image_request_;
-    const uint64_t size = width * height;
-    if (!r.pending || size > r.buffer.size() || size > pixels.size()) return;
-    std::memcpy(r.buffer.data(), pixels.data(), size);
-    r.width = static_cast<uint32_t>(width);
-    r.height = static_cast<uint32_t>(height);
-    r.pending = false;
-  }
+  std::lock_guard lock(intake_mu_);
+  ImageRequest& r = image_request_;
+  const uint64_t size = width * height;
+  if (!r.pending || size > r.buffer.size() || size > pixels.size()) return;
+  std::memcpy(r.buffer.data(), pixels.data(), size);
+  r.width = static_cast<uint32_t>(width);
+  r.height = static_cast<uint32_t>(height);
+  r.pending = false;
   image_arrived_.Set();
 }
 

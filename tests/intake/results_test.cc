@@ -33,18 +33,6 @@ struct Host {
   }
 };
 
-TEST(ResultCallbackTest, CallsTheHostAndSwallowsWhatItThrows) {
-  CVelAppClient client;
-  client.CallResultCallback();  // nothing set: nothing happens
-  Journal journal;
-  Host host{&journal};
-  EXPECT_EQ(client.SetResultsCallback(Host::Callback, &host), 1);
-  client.CallResultCallback();
-  client.SetResultsCallback(Host::Throwing, &host);
-  EXPECT_NO_THROW(client.CallResultCallback());
-  EXPECT_EQ(journal.Names(), (std::vector<std::string>{"callback", "callback"}));
-}
-
 TEST_F(IntakeTest, StepsRunInTheirFixedOrderAndSignalTheProcessedEvent) {
   ConnectClient();
   Host host{&journal_};
