@@ -32,6 +32,21 @@
 
 namespace {
 
+// The client reads its per-server settings; keep them away from the user's own.
+struct PrivateSettings {
+  PrivateSettings() {
+    char tmpl[] = "/tmp/vel_intake_bench_XXXXXX";
+    if (mkdtemp(tmpl)) {
+      dir = tmpl;
+      setenv("XDG_DATA_HOME", tmpl, 1);
+    }
+  }
+  ~PrivateSettings() {
+    if (!dir.empty()) std::filesystem::remove_all(dir);
+  }
+  std::string dir;
+} g_private_settings;
+
 constexpr uint32_t kWidth = 640, kHeight = 480;
 constexpr size_t kFrameHeader = 9;  // length, kind, sequence
 constexpr size_t kMaxResults = 1 << 20;
@@ -221,14 +236,3 @@ void BM_IntakeInProcess(benchmark::State& state) {
 BENCHMARK(BM_IntakeInProcess)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // The client reads its per-server settings; keep them away from the user's own.
-  char dir[] = "/tmp/vel_intake_bench_XXXXXX";
-  if (mkdtemp(dir)) setenv("XDG_DATA_HOME", dir, 1);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::filesystem::remove_all(dir);
-  return 0;
-}
