@@ -279,20 +279,4 @@ TEST(ApplianceNoPanelTest, NotificationsWithoutAPanelChangeOnlyTheObject) {
   EXPECT_EQ(appliance.IsEnabled(), 0);
 }
 
-TEST_F(IntakeTest, ServerNotificationsReachTheApplianceOverTcp) {
-  ConnectClient();
-  auto* appliance = new NotingAppliance(client_.get());
-  client_->SetAppliance(appliance);
-  auto send = [&](CLumMsg m) {
-    CLumMsg reply;
-    server_.Send(&m, &reply);
-  };
-  send(Message(kMsgSolutionChanged, {CLumVariant(0)}));
-  send(Message(kMsgResults));
-  send(Message(kMsgSolutionChanged,
-               {CLumVariant(1), CLumVariant(0), CLumVariant(1), CLumVariant(2), CLumVariant("")}));
-  send(Message(kMsgResults));
-  EXPECT_EQ(appliance->calls, (Calls{"begin", "changed 2", "results 1"}));
-}
-
 }  // namespace
