@@ -93,7 +93,9 @@ class CVelAppliance {
   // 1, or 0 when all kMaxMessageHandlers entries are used.
   int AddMessageHandler(uint32_t id, VelMessageHandler fn);
   CVelAppClient* GetAppClient() const { return client_; }
-  // With destroy_old, the kept panel's window is destroyed and the panel deleted.
+  // With destroy_old, the kept panel's window is destroyed and the panel deleted. The client
+  // calls the appliance object under its update mutex; a host that changes the panel while
+  // results arrive holds it too (CVelAppClient::GetUpdateMutex).
   void SetMonitorPanel(CPanelCtrl* panel, int destroy_old);
   // On the panel's thread at once, from any other through message 1037.
   void ResetMonitorPanel();

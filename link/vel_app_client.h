@@ -252,7 +252,8 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   virtual intptr_t OnWndMessage(uint32_t message, uintptr_t wparam, intptr_t lparam);
   int OnRcvStreamStart(int id, int length) override;
   // Waits up to timeout_ms for the server's next image (message 20646) of at most
-  // buffer.size() pixels; 1 with the geometry when it was copied into buffer.
+  // buffer.size() pixels; 1 with the geometry when it was copied into buffer. One request at a
+  // time: a second one replaces the first.
   int ReceiveImage(std::span<uint8_t> buffer, uint32_t timeout_ms, uint32_t* width = nullptr,
                    uint32_t* height = nullptr);
 
@@ -272,6 +273,7 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   int GetCurrentAppMode() const { return app_mode_; }
   void SetCurrentAppMode(int mode) { app_mode_ = mode; }
   int IsClosing() const { return closing_; }
+  int IsHistoryLocked() const { return history_locked_; }
 
   // ---- Appliance notifications ----
   // The server changed the solution (before the appliance object hears of it); a host may
@@ -283,7 +285,6 @@ class CVelAppClient : public XVelAppClient, public CDeviceServices {
   // The server raised an alarm; the text is kept.
   virtual void OnAlarm(const std::string& text);
   std::string GetLastAlarm();
-  int IsHistoryLocked() const { return history_locked_; }
 
   // ---- Mode exchanges ----
   uint32_t GetEngineMode();

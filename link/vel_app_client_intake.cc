@@ -194,7 +194,9 @@ void CVelAppClient::OnStatusRecord(const CLumMsg& request) {
   {
     std::lock_guard lock(intake_mu_);
     status_record_ = {};
-    std::memcpy(status_record_.data(), bytes.data(), std::min(bytes.size(), sizeof status_record_));
+    if (!bytes.empty())
+      std::memcpy(status_record_.data(), bytes.data(),
+                  std::min(bytes.size(), sizeof status_record_));
   }
   if (panel_window_ && panel_window_->IsWindow())
     panel_window_->Send(kWmStatusRecord, 0, reinterpret_cast<intptr_t>(this), kHandOverTimeoutMs);
@@ -229,16 +231,14 @@ void CVelAppClient::OnImage(const CLumMsg& request) {
   const uint64_t width = static_cast<uint32_t>(request.Get(0).GetLongLong(0));
   const uint64_t height = static_cast<uint32_t>(request.Get(1).GetLongLong(0));
   const std::string_view pixels = request.Get(2).GetBytes(0);
-  {
-    std::lock_guard lock(intake_mu_);
-    ImageRequest& r = image_request_;
-    const uint64_t size = width * height;
-    if (!r.pending || size > r.buffer.size() || size > pixels.size()) return;
-    std::memcpy(r.buffer.data(), pixels.data(), size);
-    r.width = static_cast<uint32_t>(width);
-    r.height = static_cast<uint32_t>(height);
-    r.pending = false;
-  }
+  std::lock_guard lock(intake_mu_);
+  ImageRequest& r = image_request_;
+  const uint64_t size = width * height;
+  if (!r.pending || size > r.buffer.size() || size > pixels.size()) return;
+  if (size) std::memcpy(r.buffer.data(), pixels.data(), size);
+  r.width = static_cast<uint32_t>(width);
+  r.height = static_cast<uint32_t>(height);
+  r.pending = false;
   image_arrived_.Set();
 }
 
@@ -300,7 +300,8 @@ void CVelAppClient::OnDeviceRecord(const CLumMsg& request) {
   }
   std::vector<uint8_t> record = BytesOf(v);
   uint32_t first = 0;
-  std::memcpy(&first, record.data(), std::min<size_t>(record.size(), sizeof first));
+  if (!record.empty())
+    std::memcpy(&first, record.data(), std::min<size_t>(record.size(), sizeof first));
   {
     std::lock_guard lock(intake_mu_);
     device_record_ = std::move(record);
@@ -384,6 +385,7 @@ int CVelAppClient::GetAppMode() {
 int CVelAppClient::SetAppMode(int mode) {
   CLumMsg reply;
   const int result = static_cast<int>(AskServer(this, kMsgSetAppMode, &reply, 0, mode));
+  std::lock_guard lock(update_mutex_);
   if (appliance_) {
     CLumMsg note(kMsgAppModeChanged), note_reply;
     note.Add(CLumVariant(mode));

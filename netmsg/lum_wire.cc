@@ -159,6 +159,15 @@ bool DecodeVariant(Reader* r, CLumVariant* v) {
 }  // namespace
 
 void EncodeLumMsg(const CLumMsg& msg, std::string* out) {
+  // Room for the bulk (texts, data, images) up front: growing by appends would copy a large
+  // image several times over.
+  size_t bulk = 8;
+  for (int i = 0; i < msg.Size(); ++i) {
+    bulk += 16;
+    for (const CLumVariant::Element& e : msg.Get(i).Elements())
+      bulk += 24 + e.bytes.size() + 4 * e.wide.size();
+  }
+  out->reserve(out->size() + bulk);
   Put<int32_t>(out, msg.GetId());
   Put<uint32_t>(out, static_cast<uint32_t>(msg.Size()));
   for (int i = 0; i < msg.Size(); ++i) EncodeVariant(msg.Get(i), out);

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +35,29 @@ T Take(std::string_view* in) {
   std::memcpy(&v, in->data(), sizeof v);
   in->remove_prefix(sizeof v);
   return v;
+}
+
+// Header and payload in one call, without first copying a large payload behind its header.
+bool SendGathered(int fd, std::string_view header, std::string_view payload) {
+  iovec parts[2] = {{const_cast<char*>(header.data()), header.size()},
+                    {const_cast<char*>(payload.data()), payload.size()}};
+  iovec* next = parts;
+  size_t count = 2;
+  while (count > 0) {
+    msghdr m{};
+    m.msg_iov = next;
+    m.msg_iovlen = count;
+    ssize_t n = sendmsg(fd, &m, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    for (; count > 0 && static_cast<size_t>(n) >= next->iov_len; ++next, --count)
+      n -= static_cast<ssize_t>(next->iov_len);
+    if (count > 0) {
+      next->iov_base = static_cast<char*>(next->iov_base) + n;
+      next->iov_len -= static_cast<size_t>(n);
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -108,14 +132,12 @@ NetConnection* NetConnection::Serving() {
 
 bool NetConnection::SendFrame(Kind kind, uint32_t seq, std::string_view payload) {
   if (payload.size() > kMaxFrameBytes - kHeaderBytes) return false;
-  std::string frame;
-  frame.reserve(4 + kHeaderBytes + payload.size());
-  Put<uint32_t>(&frame, static_cast<uint32_t>(kHeaderBytes + payload.size()));
-  Put<uint8_t>(&frame, kind);
-  Put<uint32_t>(&frame, seq);
-  frame.append(payload);
+  std::string header;
+  Put<uint32_t>(&header, static_cast<uint32_t>(kHeaderBytes + payload.size()));
+  Put<uint8_t>(&header, kind);
+  Put<uint32_t>(&header, seq);
   std::lock_guard<std::mutex> lock(send_mu_);
-  if (netio::SendAll(fd_, frame.data(), frame.size())) return true;
+  if (SendGathered(fd_, header, payload)) return true;
   shutdown(fd_, SHUT_RDWR);  // the reader notices and ends the connection
   return false;
 }
@@ -208,7 +230,10 @@ bool NetConnection::Fill(size_t need) {
   }
   if (need > rbuf_.size()) rbuf_.resize(need);
   while (rtail_ < need) {
-    const ssize_t n = recv(fd_, rbuf_.data() + rtail_, rbuf_.size() - rtail_, 0);
+    // Reads ahead one chunk at most: a large frame is read to its end and no further, so that
+    // nothing of the next one has to be moved to the front after it.
+    const size_t want = std::min(rbuf_.size() - rtail_, std::max(need - rtail_, kReadChunk));
+    const ssize_t n = recv(fd_, rbuf_.data() + rtail_, want, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     rtail_ += static_cast<size_t>(n);
@@ -236,7 +261,7 @@ bool NetConnection::ReadOne(std::optional<Task>* task, int* reason) {
   rhead_ += 4 + size_t{length};
   if (rhead_ == rtail_) {
     rhead_ = rtail_ = 0;
-    if (rbuf_.size() > kReadChunk) rbuf_.assign(kReadChunk, 0);  // after an outsized frame
+    if (rbuf_.size() > kKeptReadBuffer) rbuf_.assign(kReadChunk, 0);  // after an outsized frame
   }
   buffered_ = rtail_ - rhead_;
   return *reason == 0;

@@ -167,6 +167,8 @@ class NetConnection {
   // Bytes received and not yet taken, used by the reader-role holder only; one recv usually
   // brings in a whole frame, often more.
   static constexpr size_t kReadChunk = 64 * 1024;
+  // A buffer grown for frames up to this size (images) is kept rather than made again for each.
+  static constexpr size_t kKeptReadBuffer = 4u << 20;
   std::vector<char> rbuf_ = std::vector<char>(kReadChunk);
   size_t rhead_ = 0;
   size_t rtail_ = 0;

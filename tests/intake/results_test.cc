@@ -6,6 +6,7 @@
 
 #include "platform/message_loop.h"
 #include "tests/intake/intake_fixture.h"
+#include "vartree/tvar.h"
 
 namespace {
 
@@ -33,18 +34,6 @@ struct Host {
   }
 };
 
-TEST(ResultCallbackTest, CallsTheHostAndSwallowsWhatItThrows) {
-  CVelAppClient client;
-  client.CallResultCallback();  // nothing set: nothing happens
-  Journal journal;
-  Host host{&journal};
-  EXPECT_EQ(client.SetResultsCallback(Host::Callback, &host), 1);
-  client.CallResultCallback();
-  client.SetResultsCallback(Host::Throwing, &host);
-  EXPECT_NO_THROW(client.CallResultCallback());
-  EXPECT_EQ(journal.Names(), (std::vector<std::string>{"callback", "callback"}));
-}
-
 TEST_F(IntakeTest, StepsRunInTheirFixedOrderAndSignalTheProcessedEvent) {
   ConnectClient();
   Host host{&journal_};
@@ -63,6 +52,30 @@ TEST_F(IntakeTest, StepsRunInTheirFixedOrderAndSignalTheProcessedEvent) {
   // Without a message loop on the creating thread everything runs where the result arrived.
   for (const Event& e : events) EXPECT_NE(e.thread, std::this_thread::get_id());
   EXPECT_FALSE(client_->WaitResultProcessed(0));  // auto-reset: consumed
+}
+
+TEST_F(IntakeTest, VBHostGetsTheResultStatusAndDisplayConfiguration) {
+  ConnectClient();
+  CtVar display;
+  display["Zoom"] = 2.0;
+  display["Title"] = "Lot 7";
+  const std::vector<uint8_t> record = display.SerializeTree();
+  const std::vector<uint8_t> status(40, 0x11);  // short: the rest of the 104 bytes stay zero
+  CLumMsg request = ResultMessage();
+  for (int i = 1; i < 9; ++i) request.Add(CLumVariant(i));
+  request.Add(CLumVariant(record.data(), static_cast<long>(record.size()), true));
+  request.Add(CLumVariant(status.data(), static_cast<long>(status.size()), true));
+  CLumMsg reply;
+  server_.Send(&request, &reply);  // not a VB host yet: nothing applied
+  EXPECT_TRUE(client_->GetResultStatus().empty());
+  EXPECT_EQ(client_->GetVarDispCfg()->GetChild("Zoom"), nullptr);
+  client_->SetVBClient(1);
+  server_.Send(&request, &reply);
+  std::vector<uint8_t> expected(CVelAppClient::kResultStatusSize, 0);
+  std::fill_n(expected.begin(), status.size(), 0x11);
+  EXPECT_EQ(client_->GetResultStatus(), expected);
+  EXPECT_EQ(static_cast<double>((*client_->GetVarDispCfg())["Zoom"]), 2.0);
+  EXPECT_STREQ(static_cast<const char*>((*client_->GetVarDispCfg())["Title"]), "Lot 7");
 }
 
 TEST_F(IntakeTest, CreatingThreadWithAMessageLoopTakesTheResults) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,6 +124,32 @@ TEST_F(NetNodeTest, OneWayRequestIsDelivered) {
   CLumMsg m = Numbered(20668, 42);
   EXPECT_EQ(client.SendNetMessage(&m, nullptr), 0);
   EXPECT_TRUE(WaitFor([&] { return seen == 42; }));
+}
+
+TEST_F(NetNodeTest, BurstOfLargeAndSmallFramesArrivesIntactInOrder) {
+  // Sizes around the read chunk and past the kept read buffer, between small frames.
+  const std::vector<size_t> sizes = {10, 640 * 480, 3, 64 * 1024 - 20, 5u << 20, 7, 640 * 480, 1};
+  std::mutex mu;
+  std::vector<std::string> seen;
+  server.handler = [&](CLumMsg* req, CLumMsg*) {
+    std::lock_guard lock(mu);
+    seen.emplace_back(req->Get(0).GetBytes(0));
+  };
+  std::vector<std::string> sent;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    std::string bytes(sizes[i], static_cast<char>('a' + i));
+    bytes[bytes.size() / 2] = static_cast<char>(i);
+    CLumMsg m(20500);
+    m.Add(CLumVariant(bytes.data(), static_cast<long>(bytes.size()), true));
+    ASSERT_EQ(client.SendNetMessage(&m, nullptr), 0);
+    sent.push_back(std::move(bytes));
+  }
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard lock(mu);
+    return seen.size() == sent.size();
+  }));
+  std::lock_guard lock(mu);
+  for (size_t i = 0; i < sent.size(); ++i) EXPECT_TRUE(seen[i] == sent[i]) << i;
 }
 
 TEST_F(NetNodeTest, ServerCallsClientWhileClientWaits) {
