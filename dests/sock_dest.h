@@ -62,7 +62,7 @@ class CSockDest : public CConnection {
   bool udp_ = false;
 
   XNetSockets* net_ = nullptr;
-  NetSocket node_ = nullptr;
+  NetSockHandle node_ = nullptr;
   std::thread connector_;
   std::mutex stop_mu_;
   std::condition_variable stop_cv_;
