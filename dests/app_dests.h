@@ -157,10 +157,12 @@ class CAppDests : public XTVarDests {
   std::string GetAppDataFormat(uint32_t flags);
   // Keeps flags and mask for the data lines and sends the header line to dest.
   int SendAppDataFormat(CtVar* dest, uint32_t flags, uint64_t mask);
-  // One data line: to file when given (header first on an empty file), else, unless quiet, to
+  // One data line: to file when given (header first on an empty file); else to handle (a file
+  // descriptor, -1 for none: the line alone, write's result returned); else, unless quiet, to
   // the result port (system destination 3) preceded by the header when it changed. 0 when
   // nothing changed and only changes are sent.
-  int SendFormattedAppData(uint32_t frame, int64_t timestamp, FILE* file, int quiet);
+  int SendFormattedAppData(uint32_t frame, int64_t timestamp, FILE* file, int quiet,
+                           int handle = -1);
 
   // ---- Merging and rewriting ----
   // Takes destination name of other_root's tree into this one: an own destination with the same

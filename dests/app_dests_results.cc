@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <ctime>
 #include <functional>
 
@@ -90,9 +92,10 @@ int CAppDests::SendAppDataFormat(CtVar* dest, uint32_t flags, uint64_t mask) {
   return SendMessageW(dest, Bytes(GetAppDataFormat(flags)), 0, 0, nullptr);
 }
 
-int CAppDests::SendFormattedAppData(uint32_t frame, int64_t timestamp, FILE* file, int quiet) {
+int CAppDests::SendFormattedAppData(uint32_t frame, int64_t timestamp, FILE* file, int quiet,
+                                    int handle) {
   CtVarLock lock;
-  const bool to_file = file || quiet;
+  const bool to_file = file || quiet || handle >= 0;
   std::string data = DataLine(to_file);
   if ((line_flags_ & kLineOnChange) && data == last_data_) return 0;
   last_data_ = data;
@@ -110,6 +113,10 @@ int CAppDests::SendFormattedAppData(uint32_t frame, int64_t timestamp, FILE* fil
   }
   if ((line_flags_ & kLineFrame) || to_file) data = std::to_string(frame) + ", " + data;
 
+  if (handle >= 0) {
+    data += "\n";
+    return static_cast<int>(write(handle, data.data(), data.size()));
+  }
   if (file) {
     if (std::ftell(file) == 0) std::fputs(header.c_str(), file);
     std::fputs((data + "\n").c_str(), file);

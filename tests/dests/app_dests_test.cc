@@ -435,6 +435,25 @@ TEST_F(ResultLineTest, AFileGetsTheHeaderOnceAndNamedResults) {
   EXPECT_NE(lines.find(", Ignore, 1.500, ?, ok\n"), std::string::npos);
 }
 
+TEST_F(ResultLineTest, AHandleGetsTheLineAloneAndTheWriteResult) {
+  CAppDests dests(&root);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const std::string expected_tail = ", Recycle, 1.500, ?, ok\n";
+  const int written = dests.SendFormattedAppData(4, 0, nullptr, 0, fds[1]);
+  close(fds[1]);
+  char buf[256] = {};
+  const ssize_t n = read(fds[0], buf, sizeof(buf));
+  close(fds[0]);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(written, n);
+  const std::string line(buf, static_cast<size_t>(n));
+  // "4, HH:MM:SS, Recycle, ...": no header, the frame and the time of day first.
+  EXPECT_EQ(line.substr(0, 3), "4, ");
+  EXPECT_EQ(line.size(), std::string("4, 00:00:00").size() + expected_tail.size());
+  EXPECT_EQ(line.substr(11), expected_tail);
+}
+
 // ---- Serial port destinations over a pseudo-terminal pair ----
 
 class ComPortTest : public ::testing::Test {
