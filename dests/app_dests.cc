@@ -197,8 +197,10 @@ std::wstring CAppDests::GetDestDescription(CtVar* dest, uint32_t flags) {
   return text;
 }
 
+// Asking must not open the link: a destination nobody has used yet is simply not connected.
 int CAppDests::IsConnected(CtVar* dest) {
-  CConnection* conn = GetConn(dest, nullptr);
+  const int index = SlotIndex(dest);
+  CConnection* conn = index > 0 ? slots_[index].conn : nullptr;
   return conn ? conn->IsConnected(dest) : 0;
 }
 

@@ -100,6 +100,7 @@ class CAppDests : public XTVarDests {
   int IsSysDest(int index);
   int IsSysDest(CtVar* dest);
   std::wstring GetDestDescription(CtVar* dest, uint32_t flags);
+  // 0 when the destination has no open connection: asking does not open one.
   int IsConnected(CtVar* dest);
   // The slot's cached settings record (index 1..99), for the connection classes.
   DEST_DEF_REC* GetSlotRecord(int index);

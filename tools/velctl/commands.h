@@ -22,6 +22,8 @@ void AddEvalCommands(CLI::App& app);
 void AddSessionCommands(CLI::App& app);
 // ls, push and pull on the appliance's files.
 void AddDeviceCommands(CLI::App& app);
+// dest list, add-socket-server, add-socket-client, add-serial, send, recv.
+void AddDestCommands(CLI::App& app);
 
 // The connected appliance's tree below path (all of it when empty).
 void ShowRemoteTree(const std::string& path, bool json);

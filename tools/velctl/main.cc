@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   velctl::AddEvalCommands(app);
   velctl::AddSessionCommands(app);
   velctl::AddDeviceCommands(app);
+  velctl::AddDestCommands(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
