@@ -232,7 +232,10 @@ class CAppDests : public XTVarDests {
   std::unique_ptr<CMsgHandler> TakeHandler(CtVar* dest);
   CtVar* AttachedDest(const char* variable, std::string* var_name);
   std::vector<CtVar*> ResultColumns();
-  std::string DataLine(bool to_file);
+  void CollectColumns(CtVar* node, CtVar* app_var, uint32_t* bit, std::vector<CtVar*>* columns);
+  std::string Header(const std::vector<CtVar*>& columns, uint32_t flags);
+  static void AppendPathBelow(CtVar* top, CtVar* node, std::string* out);
+  std::string DataLine(const std::vector<CtVar*>& columns, bool to_file);
 
   CtVar* root_;
   CtVar* dests_;

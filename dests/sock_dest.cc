@@ -140,7 +140,7 @@ int CSockDest::Open(CtVar* dest, int index, DEST_DEF_REC*, CAppDests* dests) {
 
 int CSockDest::SendMessageW(CtVar* dest, std::span<const uint8_t> data, uint32_t, CtVar*) {
   ReadSettings(dest);
-  return udp_ ? SendUdp(data) : SendTcp(data);
+  return udp_ ? SendUdp(data) : SendTcp(dest, data);
 }
 
 int CSockDest::RecvMessage(CtVar* dest, std::span<uint8_t> buffer, uint32_t length, uint32_t,
@@ -166,15 +166,16 @@ int CSockDest::Cancel() {
 
 // ---- TCP ----
 
-int CSockDest::SendTcp(std::span<const uint8_t> data) {
+int CSockDest::SendTcp(CtVar* dest, std::span<const uint8_t> data) {
   if (!net_ || !node_) return 0;
   if (!LockSend(1)) return 0;
   int ok = 0;
   if (IsServer()) {
-    if (!net_->NetIsConnected(node_)) net_->NetIsListening(node_);
-    CtVar* sys_5020 = dests_ ? dests_->GetSysDest(SYS_DEST_SOCK_5020) : nullptr;
-    const bool is_5020 = sys_5020 && sys_5020->NameView() == std::to_string(index_);
-    if (net_->NetIsConnected(node_)) {
+    // Asking whether a peer is connected also adopts one that is waiting.
+    const bool connected =
+        net_->NetIsConnected(node_) || (net_->NetIsListening(node_) && net_->NetIsConnected(node_));
+    const bool is_5020 = dests_ && dest && dests_->GetSysDest(SYS_DEST_SOCK_5020) == dest;
+    if (connected) {
       std::string pending;
       if (is_5020 && dests_->TakePendingText(&pending)) {
         net_->NetSend(node_,
