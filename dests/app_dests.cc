@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dests/app_dests_link.h"
 #include "dests/conn_names.h"
 #include "dests/connection.h"
 #include "platform/text.h"
@@ -261,6 +262,7 @@ int CAppDests::DeleteDest(CtVar* dest, uint32_t remote, int disconnect) {
   if (index < 0 || dest->GetParent() != dests_) return 0;
   TakeHandler(dest);  // stopped before the tree lock is taken: its thread may wait for it
   CtVarLock lock;
+  if (remote && link_) link_->DeleteAppDest(std::string(dest->NameView()).c_str(), remote);
   for (int id = 0; id < kNumSysDests; ++id) {
     if (sys_[id] == dest) ReleaseSysDest(id);
   }
@@ -297,6 +299,7 @@ void CAppDests::Close(int all, int disconnect) {
 }
 
 int CAppDests::ResetSolution() {
+  if (link_ && link_->QueryKeepDests() == 1) return 1;
   Close(0, 0);
   dests_->ResyncWithBase(0);
   return 1;
