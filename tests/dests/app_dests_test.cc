@@ -426,7 +426,9 @@ TEST_F(AppDestsTest, DiscreteLinesFollowWhatTheClientReports) {
     CtVar* gpo = tree.GetChild("AppVar.Global.GPO");
     EXPECT_EQ(gpo != nullptr && gpo != &tree && gpo->IsAttachedToDest(), c.outputs_attached)
         << c.type;
-    if (c.outputs_attached) EXPECT_EQ(ChildNames(gpo), c.outputs) << c.type;
+    if (c.outputs_attached) {
+      EXPECT_EQ(ChildNames(gpo), c.outputs) << c.type;
+    }
   }
 }
 
