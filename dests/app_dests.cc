@@ -272,9 +272,12 @@ int CAppDests::DeleteDest(CtVar* dest, uint32_t remote, int disconnect) {
     MoveConnToRecycle(index);
   }
   if (remote) {
+    // Names first: releasing a variable may detach it, which removes its record under
+    // "AttachVar" while the walk would still stand on it.
+    std::vector<std::string> names;
     CtVar* it = nullptr;
-    std::string name;
-    while (GetAttachedVarName(dest, &name, it)) {
+    for (std::string name; GetAttachedVarName(dest, &name, it);) names.push_back(name);
+    for (const std::string& name : names) {
       CtVar* var = root_->GetChild(("AppVar." + name).c_str());
       if (var && var != root_) var->Release(1, 0, 1);
     }

@@ -385,6 +385,7 @@ TEST_F(AppDestsTest, ARemoteDeleteAlsoDeletesOnTheServerAndReleasesAttachedVaria
   ASSERT_NE(gone, nullptr);
   CtVar& var = root["AppVar.Speed"];
   var.AddRef();
+  var.AddRef();  // the test's own, so that the release below leaves the node alive
   ASSERT_EQ(var.AttachToDestination("2", 0, 1), 1);
   const uint32_t refs = var.GetRefCount();
   EXPECT_EQ(dests.DeleteDest(kept, 0, 1), 1);
