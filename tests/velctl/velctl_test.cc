@@ -161,14 +161,16 @@ TEST_F(VelctlTest, DestCommandsAgainstVelserver) {
   r = Run({"--host", "127.0.0.1", "dest", "add-socket-client", "127.0.0.1", port});
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
-  r = Run({"--host", "127.0.0.1", "dest", "add-socket-server", "9", "--udp", "--json"});
+  const std::string udp_port = std::to_string(testpeer::FreePort());
+  r = Run({"--host", "127.0.0.1", "dest", "add-socket-server", udp_port, "--udp", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"name\": \"2\""), std::string::npos) << r.out;
 
   r = Run({"--host", "127.0.0.1", "dest", "list"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("  1   6 tcp-client  Client 127.0.0.1:" + port), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("  2   1 udp-server  Server on port 9"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  2   1 udp-server  Server on port " + udp_port), std::string::npos)
+      << r.out;
   r = Run({"--host", "127.0.0.1", "dest", "recv", "1"});
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("--host loopback"), std::string::npos) << r.err;
