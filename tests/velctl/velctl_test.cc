@@ -206,6 +206,18 @@ TEST_F(VelctlTest, DestCommandsInProcess) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "answer 42\n");
 
+  // The same serial port added again is rewritten in place with its new speed.
+  r = Run({"--host", "loopback", "dest", "add-serial", "COM7", "19200"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "2\n");
+  r = Run({"--host", "loopback", "dest", "add-serial", "COM7", "9600"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "2\n");
+  r = Run({"--host", "loopback", "dest", "list"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("  2   2 serial      Com port on COM7 Baud:9600"), std::string::npos)
+      << r.out;
+
   r = Run({"--host", "loopback", "dest", "list", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"connected\": false"), std::string::npos) << r.out;
