@@ -245,7 +245,11 @@ int NetIsConnected(NetSocket* s) {
     pollfd p{s->listen_fd, POLLIN, 0};
     if (poll(&p, 1, 0) > 0) {
       s->fd = accept4(s->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (s->fd >= 0) SetSendTimeout(s->fd);
+      if (s->fd >= 0) {
+        // Lines go out as they are sent, as on a connecting socket.
+        netio::SetNoDelay(s->fd);
+        SetSendTimeout(s->fd);
+      }
     }
   }
   return s->fd >= 0 ? 1 : 0;
