@@ -143,7 +143,8 @@ void List(bool json) {
   if (json) std::cout << rows.dump(2) << '\n';
 }
 
-// Reports the destination an add created; an equal one that the add refused is named too.
+// Prints the name of the destination an add created (or, for a serial port, rewrote); an add
+// that met an equal destination, or no free slot, created nothing.
 void PrintAdded(DestSession& s, CtVar* dest, const std::string& what, bool json) {
   if (!dest) throw CommandError(what + " exists already or no destination slot is free");
   s.Changed();
@@ -167,7 +168,9 @@ void AddSocketServer(int port, bool udp, bool json) {
 
 void AddSocketClient(const std::string& host, int port, bool udp, bool json) {
   if (port < 1 || port > 65535) throw CommandError("port must be 1 to 65535");
-  if (host.empty() || host.size() > 15) throw CommandError("host must be an IPv4 address");
+  // The settings record keeps 16 bytes of host text.
+  if (host.empty() || host.size() > 15)
+    throw CommandError("host must be an IPv4 address of at most 15 characters");
   DestSession s;
   CtVar* dest = s.Dests().AddDest(6, static_cast<uint32_t>(port), host.c_str(), 0, udp ? 1 : 0);
   PrintAdded(s, dest, "a socket client of " + host + ":" + std::to_string(port), json);
@@ -208,8 +211,9 @@ void Send(const std::string& index, const std::string& text, bool raw, int timeo
 void Recv(const std::string& index, int timeout_ms, bool json) {
   DestSession s;
   if (!s.Local()) {
-    throw CommandError("dest recv reads a destination of this process: use --host loopback (a " +
-                       std::string("server's destinations are read by its own handlers)"));
+    throw CommandError(
+        "dest recv reads a destination of this process: use --host loopback (a server's "
+        "destinations are read by its own handlers)");
   }
   CAppDests& dests = s.Dests();
   CtVar& dest = s.Existing(index);
