@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dests/app_dests_link.h"
 #include "dests/conn_names.h"
 #include "dests/connection.h"
 #include "platform/text.h"
@@ -197,8 +198,10 @@ std::wstring CAppDests::GetDestDescription(CtVar* dest, uint32_t flags) {
   return text;
 }
 
+// Asking must not open the link: a destination nobody has used yet is simply not connected.
 int CAppDests::IsConnected(CtVar* dest) {
-  CConnection* conn = GetConn(dest, nullptr);
+  const int index = SlotIndex(dest);
+  CConnection* conn = index > 0 ? slots_[index].conn : nullptr;
   return conn ? conn->IsConnected(dest) : 0;
 }
 
@@ -259,6 +262,7 @@ int CAppDests::DeleteDest(CtVar* dest, uint32_t remote, int disconnect) {
   if (index < 0 || dest->GetParent() != dests_) return 0;
   TakeHandler(dest);  // stopped before the tree lock is taken: its thread may wait for it
   CtVarLock lock;
+  if (remote && link_) link_->DeleteAppDest(std::string(dest->NameView()).c_str(), remote);
   for (int id = 0; id < kNumSysDests; ++id) {
     if (sys_[id] == dest) ReleaseSysDest(id);
   }
@@ -268,9 +272,12 @@ int CAppDests::DeleteDest(CtVar* dest, uint32_t remote, int disconnect) {
     MoveConnToRecycle(index);
   }
   if (remote) {
+    // Names first: releasing a variable may detach it, which removes its record under
+    // "AttachVar" while the walk would still stand on it.
+    std::vector<std::string> names;
     CtVar* it = nullptr;
-    std::string name;
-    while (GetAttachedVarName(dest, &name, it)) {
+    for (std::string name; GetAttachedVarName(dest, &name, it);) names.push_back(name);
+    for (const std::string& name : names) {
       CtVar* var = root_->GetChild(("AppVar." + name).c_str());
       if (var && var != root_) var->Release(1, 0, 1);
     }
@@ -295,6 +302,7 @@ void CAppDests::Close(int all, int disconnect) {
 }
 
 int CAppDests::ResetSolution() {
+  if (link_ && link_->QueryKeepDests() == 1) return 1;
   Close(0, 0);
   dests_->ResyncWithBase(0);
   return 1;

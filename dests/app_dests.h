@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "dests/conn_factory.h"
+#include "dests/connection.h"
 #include "dests/dest_rec.h"
 #include "dests/msg_handler.h"
 #include "platform/serial_port.h"
@@ -27,6 +28,7 @@
 
 class CConnection;
 class CtVar;
+class XAppDestsClient;
 class XAppDestsLink;
 
 enum SYS_DEST_ID : int {
@@ -100,6 +102,7 @@ class CAppDests : public XTVarDests {
   int IsSysDest(int index);
   int IsSysDest(CtVar* dest);
   std::wstring GetDestDescription(CtVar* dest, uint32_t flags);
+  // 0 when the destination has no open connection: asking does not open one.
   int IsConnected(CtVar* dest);
   // The slot's cached settings record (index 1..99), for the connection classes.
   DEST_DEF_REC* GetSlotRecord(int index);
@@ -147,6 +150,12 @@ class CAppDests : public XTVarDests {
   // (terminator line feed) with an entry for command; a leading "_" makes it match by prefix.
   int CreateFunctionMsgHand(const char* variable, const char* command);
   int DeleteFunctionMsgHand(const char* variable, const char* command);
+  // For conditions: asks the connection behind "AppVar.<variable>" to report changes of the
+  // register the variable is attached to; null when it is not attached or the link cannot.
+  void* CreateVarChangeCallback(const char* variable, OzkVarChangeCallback callback, void* context);
+  void DeleteVarChangeCallback(const char* variable, void* handle);
+  void* CreateVarChangeTrigger(const char* variable, int arg);
+  void DeleteVarChangeTrigger(const char* variable, int arg);
 
   // ---- Result lines ----
   // Columns are the nodes under "AppVar" marked TVAR_OPT_RESULT_VAR, and "AppVar.Result"; a
@@ -157,10 +166,12 @@ class CAppDests : public XTVarDests {
   std::string GetAppDataFormat(uint32_t flags);
   // Keeps flags and mask for the data lines and sends the header line to dest.
   int SendAppDataFormat(CtVar* dest, uint32_t flags, uint64_t mask);
-  // One data line: to file when given (header first on an empty file), else, unless quiet, to
+  // One data line: to file when given (header first on an empty file); else to handle (a file
+  // descriptor, -1 for none: the line alone, write's result returned); else, unless quiet, to
   // the result port (system destination 3) preceded by the header when it changed. 0 when
   // nothing changed and only changes are sent.
-  int SendFormattedAppData(uint32_t frame, int64_t timestamp, FILE* file, int quiet);
+  int SendFormattedAppData(uint32_t frame, int64_t timestamp, FILE* file, int quiet,
+                           int handle = -1);
 
   // ---- Merging and rewriting ----
   // Takes destination name of other_root's tree into this one: an own destination with the same
@@ -190,6 +201,10 @@ class CAppDests : public XTVarDests {
   // 0 guards writes, 1 guards reads; closing a port takes both.
   std::timed_mutex& SerialMutex(int which) { return serial_mu_[which ? 1 : 0]; }
   bool SerialSettingsChanged() const { return serial_changed_; }
+
+  // The application client that reports the appliance type and its discrete lines; null (the
+  // default) is an appliance of type 1 that reports none.
+  void SetAppClient(XAppDestsClient* client) { client_ = client; }
 
   // Whether the server engine runs in this process (socket servers listen, clients connect).
   bool HasServerEngine() const { return server_engine_; }
@@ -226,14 +241,20 @@ class CAppDests : public XTVarDests {
   void ClassifyOpened(CtVar* dest, int index);
   void ReleaseSysDest(int id);
   CtVar* AttachHeldVar(const char* path, CtVar* dest);
+  void RebuildLines(CtVar* var, uint32_t first, uint32_t count);
   std::unique_ptr<CMsgHandler> TakeHandler(CtVar* dest);
   CtVar* AttachedDest(const char* variable, std::string* var_name);
+  CConnection* AttachedConn(const char* variable, std::string* dest_name, uint32_t* offset);
   std::vector<CtVar*> ResultColumns();
-  std::string DataLine(bool to_file);
+  void CollectColumns(CtVar* node, CtVar* app_var, uint32_t* bit, std::vector<CtVar*>* columns);
+  std::string Header(const std::vector<CtVar*>& columns, uint32_t flags);
+  static void AppendPathBelow(CtVar* top, CtVar* node, std::string* out);
+  std::string DataLine(const std::vector<CtVar*>& columns, bool to_file);
 
   CtVar* root_;
   CtVar* dests_;
   XAppDestsLink* link_;
+  XAppDestsClient* client_ = nullptr;
   std::string default_port_name_;
   std::array<Slot, kMaxDests + 1> slots_;
   std::array<CtVar*, kNumSysDests> sys_{};

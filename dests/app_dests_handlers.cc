@@ -67,3 +67,46 @@ int CAppDests::DeleteFunctionMsgHand(const char* variable, const char* command) 
   if (!handler || !command) return 0;
   return handler->DelMessageFunc(command + (command[0] == '_' ? 1 : 0));
 }
+
+// ---- Change callbacks and triggers of attached variables ----
+
+// The connection behind "AppVar.<variable>", with its destination's name and register offset.
+CConnection* CAppDests::AttachedConn(const char* variable, std::string* dest_name,
+                                     uint32_t* offset) {
+  if (!variable || !*variable) return nullptr;
+  CtVarLock lock;
+  CtVar* var = root_->GetChild(("AppVar." + std::string(variable)).c_str());
+  if (!var || var == root_ || !var->IsAttachedToDest(dest_name, offset)) return nullptr;
+  return GetConn(GetDestID(dest_name->c_str()), nullptr);
+}
+
+void* CAppDests::CreateVarChangeCallback(const char* variable, OzkVarChangeCallback callback,
+                                         void* context) {
+  std::string dest_name;
+  uint32_t offset = 0;
+  CConnection* conn = AttachedConn(variable, &dest_name, &offset);
+  return conn
+             ? conn->CreateVarChangeCallback(variable, dest_name.c_str(), offset, callback, context)
+             : nullptr;
+}
+
+void CAppDests::DeleteVarChangeCallback(const char* variable, void* handle) {
+  std::string dest_name;
+  uint32_t offset = 0;
+  if (CConnection* conn = AttachedConn(variable, &dest_name, &offset))
+    conn->DeleteVarChangeCallback(variable, handle);
+}
+
+void* CAppDests::CreateVarChangeTrigger(const char* variable, int arg) {
+  std::string dest_name;
+  uint32_t offset = 0;
+  CConnection* conn = AttachedConn(variable, &dest_name, &offset);
+  return conn ? conn->CreateVarChangeTrigger(dest_name.c_str(), offset, arg) : nullptr;
+}
+
+void CAppDests::DeleteVarChangeTrigger(const char* variable, int arg) {
+  std::string dest_name;
+  uint32_t offset = 0;
+  if (CConnection* conn = AttachedConn(variable, &dest_name, &offset))
+    conn->DeleteVarChangeTrigger(dest_name.c_str(), offset, arg);
+}

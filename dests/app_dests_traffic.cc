@@ -233,13 +233,35 @@ CtVar* CAppDests::AttachHeldVar(const char* path, CtVar* dest) {
   return var;
 }
 
+// One child per line, named by its number from first; children that are no line go.
+void CAppDests::RebuildLines(CtVar* var, uint32_t first, uint32_t count) {
+  std::vector<CtVar*> stale;
+  for (CtVar* c = var->GetFirstChild(); c; c = c->GetNextSibling()) stale.push_back(c);
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::string name = std::to_string(first + i);
+    CtVar* line = var->GetChild(name.c_str(), 0, 1);
+    stale.erase(std::remove(stale.begin(), stale.end(), line), stale.end());
+  }
+  for (CtVar* c : stale) c->Release(1, 0, 1);
+}
+
 int CAppDests::SetGPIVariables(int attach) {
   CtVarLock lock;
-  // The discrete outputs ("AppVar.Global.GPO") exist only on appliance types that report them,
-  // which only an application client can tell; without one, only the inputs are attached.
-  if (attach && sys_[SYS_DEST_GPI]) {
+  if (!attach) return 1;
+  DestGpioLines lines;
+  const bool reported = client_ && client_->GetGpioLines(&lines);
+  if (sys_[SYS_DEST_GPI]) {
     if (CtVar* gpi = AttachHeldVar("AppVar.Global.GPI", sys_[SYS_DEST_GPI])) {
       gpi->SetOptions(TVAR_OPT_SYSTEM);
+      if (reported && lines.num_inputs) RebuildLines(gpi, lines.first_input, lines.num_inputs);
+    }
+  }
+  // Only some appliance types have discrete outputs.
+  const int type = client_ ? client_->GetApplianceType() : 1;
+  if (sys_[SYS_DEST_GPO] && (type == 0 || (type >= 4 && type <= 10))) {
+    if (CtVar* gpo = AttachHeldVar("AppVar.Global.GPO", sys_[SYS_DEST_GPO])) {
+      gpo->SetOptions(TVAR_OPT_SYSTEM);
+      if (reported && lines.num_outputs) RebuildLines(gpo, lines.first_output, lines.num_outputs);
     }
   }
   return 1;

@@ -76,6 +76,7 @@ void CMsgHandler::RunText() {
 }
 
 void CMsgHandler::HandleLine(std::string line) {
+  if (line.size() > kMaxLine) line.resize(kMaxLine);  // what the thread's buffer holds
   if (line == "\r\n" || line == "\n") {
     const uint8_t crlf[] = {'\r', '\n'};
     dests_->SendMessageW(dest_, crlf, 0, 0, nullptr);

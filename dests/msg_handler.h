@@ -68,13 +68,16 @@ class CMsgHandler {
   void SetAttachVarName(std::string name);
   std::string LastCommand();
 
+  // Text mode: acts on one received line (terminator, carriage return and what follows them
+  // are cut off) as the thread does; callbacks run on the caller's thread.
+  void HandleLine(std::string line);
+
  private:
   void Run();
   void RunText();
   void RunFramed();
   // Waits up to ms; true when the handler is being stopped.
   bool WaitStop(int ms);
-  void HandleLine(std::string line);
   void SendEvents();
   int Receive(uint8_t* buffer, size_t size);
   OzkMsgFunc* FreeEntry();

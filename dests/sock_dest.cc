@@ -120,7 +120,13 @@ int CSockDest::Open(CtVar* dest, int index, DEST_DEF_REC*, CAppDests* dests) {
   const bool in_process = dests && dests->HasServerEngine();
   if (IsServer()) {
     if (!node_) node_ = net_->NetCreateServerSocket();
-    if (node_ && in_process) net_->NetListen(node_, port_);
+    if (node_ && in_process) {
+      // A port another program holds (10048) stays the connection's last error: the
+      // destination never gets a peer, and its owner can tell why.
+      const int result = net_->NetListen(node_, port_);
+      SetLastError(static_cast<uint16_t>(result));
+      if (result != 0) return 0;
+    }
   } else {
     if (!node_) node_ = net_->NetCreateClientSocket();
     if (node_ && in_process && !connector_.joinable()) {
@@ -134,7 +140,7 @@ int CSockDest::Open(CtVar* dest, int index, DEST_DEF_REC*, CAppDests* dests) {
 
 int CSockDest::SendMessageW(CtVar* dest, std::span<const uint8_t> data, uint32_t, CtVar*) {
   ReadSettings(dest);
-  return udp_ ? SendUdp(data) : SendTcp(data);
+  return udp_ ? SendUdp(data) : SendTcp(dest, data);
 }
 
 int CSockDest::RecvMessage(CtVar* dest, std::span<uint8_t> buffer, uint32_t length, uint32_t,
@@ -160,15 +166,16 @@ int CSockDest::Cancel() {
 
 // ---- TCP ----
 
-int CSockDest::SendTcp(std::span<const uint8_t> data) {
+int CSockDest::SendTcp(CtVar* dest, std::span<const uint8_t> data) {
   if (!net_ || !node_) return 0;
   if (!LockSend(1)) return 0;
   int ok = 0;
   if (IsServer()) {
-    if (!net_->NetIsConnected(node_)) net_->NetIsListening(node_);
-    CtVar* sys_5020 = dests_ ? dests_->GetSysDest(SYS_DEST_SOCK_5020) : nullptr;
-    const bool is_5020 = sys_5020 && sys_5020->NameView() == std::to_string(index_);
-    if (net_->NetIsConnected(node_)) {
+    // Asking whether a peer is connected also adopts one that is waiting.
+    const bool connected =
+        net_->NetIsConnected(node_) || (net_->NetIsListening(node_) && net_->NetIsConnected(node_));
+    const bool is_5020 = dests_ && dest && dests_->GetSysDest(SYS_DEST_SOCK_5020) == dest;
+    if (connected) {
       std::string pending;
       if (is_5020 && dests_->TakePendingText(&pending)) {
         net_->NetSend(node_,
@@ -190,15 +197,15 @@ int CSockDest::RecvTcp(std::span<uint8_t> buffer, uint32_t length) {
   if (!net_ || !node_) return 0;
   const uint32_t want =
       (length & kRecvBufferedFlag) ? 1 : std::min<uint32_t>(length, buffer.size());
-  if (IsServer()) {
-    const bool hold = (length & kRecvBufferedFlag) != 0;
-    if (hold && !LockSend(1)) return 0;
-    const int n = net_->NetRecv(node_, buffer.first(want ? want : 1), length);
-    if (hold) LockSend(0);
-    return n;
-  }
-  if (!net_->NetIsConnected(node_)) return 0;
-  return net_->NetRecv(node_, buffer.first(want ? want : 1), length);
+  const std::span<uint8_t> into = buffer.first(want ? want : 1);
+  const bool hold = IsServer() && (length & kRecvBufferedFlag);
+  if (hold && !LockSend(1)) return 0;
+  // The peer's bytes first, so that a peer that closed reads as a broken link (negative);
+  // a server with no peer yet adopts a waiting one and reads again.
+  int n = net_->NetRecv(node_, into, length);
+  if (n == 0 && IsServer() && net_->NetIsConnected(node_)) n = net_->NetRecv(node_, into, length);
+  if (hold) LockSend(0);
+  return n;
 }
 
 void CSockDest::ConnectorLoop() {

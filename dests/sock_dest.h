@@ -44,7 +44,7 @@ class CSockDest : public CConnection {
  private:
   void ReadSettings(CtVar* dest);
   bool IsServer() const { return role_ == 1; }
-  int SendTcp(std::span<const uint8_t> data);
+  int SendTcp(CtVar* dest, std::span<const uint8_t> data);
   int RecvTcp(std::span<uint8_t> buffer, uint32_t length);
   int SendUdp(std::span<const uint8_t> data);
   int RecvUdp(std::span<uint8_t> buffer, uint32_t length);
@@ -62,7 +62,7 @@ class CSockDest : public CConnection {
   bool udp_ = false;
 
   XNetSockets* net_ = nullptr;
-  NetSocket node_ = nullptr;
+  NetSockHandle node_ = nullptr;
   std::thread connector_;
   std::mutex stop_mu_;
   std::condition_variable stop_cv_;

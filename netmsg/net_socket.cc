@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace netio {
 
@@ -28,6 +31,8 @@ int MapErrno(int err) {
       return kNetErrConnReset;
     case ENOTCONN:
       return kNetErrNotConnected;
+    case EADDRINUSE:
+      return kNetErrAddrInUse;
     default:
       return kNetErrOther;
   }
@@ -145,7 +150,11 @@ std::string PeerAddress(int fd) {
 
 }  // namespace netio
 
+// The fd is swapped by connecting and accepting while other threads send, receive and poll:
+// every use of it holds mu. Sends are bounded by a send time-out so that a peer that stops
+// reading blocks a sender (and the lock) for at most kSendTimeoutMs.
 struct NetSocket {
+  std::mutex mu;
   bool server = false;
   int listen_fd = -1;
   int listen_port = 0;
@@ -155,9 +164,30 @@ struct NetSocket {
 
 namespace {
 
+constexpr int kConnectTimeoutMs = 5000;
+constexpr int kSendTimeoutMs = 3000;
+constexpr int kRecvSliceMs = 50;
+
 void CloseFd(int* fd) {
-  if (*fd >= 0) close(*fd);
+  if (*fd >= 0) {
+    shutdown(*fd, SHUT_RDWR);
+    close(*fd);
+  }
   *fd = -1;
+}
+
+void SetSendTimeout(int fd) {
+  timeval tv{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+// A peer that closed shows as readable with nothing to read; a reset as an error.
+bool PeerGone(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, 0) <= 0) return false;
+  char probe;
+  const ssize_t n = recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 }  // namespace
@@ -174,74 +204,104 @@ NetSocket* NetCreateServerSocket() {
 
 void NetDeleteSocket(NetSocket* s) {
   if (!s) return;
-  NetDisconnect(s);
-  CloseFd(&s->listen_fd);
+  {
+    std::lock_guard lock(s->mu);
+    CloseFd(&s->fd);
+    CloseFd(&s->listen_fd);
+  }
   delete s;
 }
 
 int NetConnect(NetSocket* s, const char* host, int port) {
   if (!s || s->server) return kNetErrOther;
+  // Connecting may take seconds: senders keep the lock meanwhile and see no peer.
+  int fd = -1;
+  const int result = netio::TcpConnect(host, port, kConnectTimeoutMs, nullptr, &fd);
+  if (result == 0) SetSendTimeout(fd);
+  std::lock_guard lock(s->mu);
   CloseFd(&s->fd);
-  return netio::TcpConnect(host, port, 5000, nullptr, &s->fd);
+  s->fd = fd;
+  return result;
 }
 
 int NetListen(NetSocket* s, int port) {
   if (!s || !s->server) return kNetErrOther;
+  std::lock_guard lock(s->mu);
   CloseFd(&s->listen_fd);
   return netio::TcpListen(port, &s->listen_fd, &s->listen_port);
 }
 
 int NetGetListenPort(NetSocket* s) {
-  return s ? s->listen_port : 0;
+  if (!s) return 0;
+  std::lock_guard lock(s->mu);
+  return s->listen_port;
 }
 
 int NetIsConnected(NetSocket* s) {
   if (!s) return 0;
+  std::lock_guard lock(s->mu);
+  if (s->fd >= 0 && PeerGone(s->fd)) CloseFd(&s->fd);
   if (s->fd < 0 && s->server && s->listen_fd >= 0) {
     pollfd p{s->listen_fd, POLLIN, 0};
-    if (poll(&p, 1, 0) > 0) s->fd = accept4(s->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (poll(&p, 1, 0) > 0) {
+      s->fd = accept4(s->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (s->fd >= 0) {
+        // Lines go out as they are sent, as on a connecting socket.
+        netio::SetNoDelay(s->fd);
+        SetSendTimeout(s->fd);
+      }
+    }
   }
-  if (s->fd < 0) return 0;
-  // A closed peer shows as readable with nothing to read.
-  pollfd p{s->fd, POLLIN, 0};
-  char probe;
-  if (poll(&p, 1, 0) > 0 && recv(s->fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
-    CloseFd(&s->fd);
-    return 0;
-  }
-  return 1;
+  return s->fd >= 0 ? 1 : 0;
 }
 
 int NetIsListening(NetSocket* s) {
-  return s && s->listen_fd >= 0 ? 1 : 0;
+  if (!s) return 0;
+  std::lock_guard lock(s->mu);
+  return s->listen_fd >= 0 ? 1 : 0;
 }
 
 int NetSend(NetSocket* s, const void* data, int length) {
-  if (!s || s->fd < 0 || length < 0 || (length > 0 && !data)) return -1;
+  if (!s || length < 0 || (length > 0 && !data)) return -1;
+  std::lock_guard lock(s->mu);
+  if (s->fd < 0) return -1;
   return netio::SendAll(s->fd, data, static_cast<size_t>(length)) ? length : -1;
 }
 
 int NetRecv(NetSocket* s, void* buffer, int length, int wait) {
-  if (!s || s->fd < 0 || length <= 0 || !buffer) return -1;
-  pollfd p{s->fd, POLLIN, 0};
-  const int timeout = !wait ? 0 : (s->event_waiting ? -1 : 1000);
-  if (poll(&p, 1, timeout) <= 0) return -1;
-  const ssize_t n = recv(s->fd, buffer, static_cast<size_t>(length), 0);
-  return n < 0 ? -1 : static_cast<int>(n);
+  if (!s || length <= 0 || !buffer) return -1;
+  // Waiting happens in slices with the lock released, so that senders and a disconnect from
+  // another thread are never held up by a reader.
+  const int limit = !wait ? 0 : (s->event_waiting ? -1 : 1000);
+  for (int waited = 0;; waited += kRecvSliceMs) {
+    {
+      std::lock_guard lock(s->mu);
+      if (s->fd < 0) return -1;
+      const ssize_t n = recv(s->fd, buffer, static_cast<size_t>(length), MSG_DONTWAIT);
+      if (n >= 0) return static_cast<int>(n);
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+    }
+    if (limit >= 0 && waited >= limit) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kRecvSliceMs));
+  }
 }
 
 int NetDisconnect(NetSocket* s) {
   if (!s) return kNetErrOther;
+  std::lock_guard lock(s->mu);
   CloseFd(&s->fd);
   return 0;
 }
 
 int NetGetSocket(NetSocket* s) {
-  return s ? s->fd : -1;
+  if (!s) return -1;
+  std::lock_guard lock(s->mu);
+  return s->fd;
 }
 
 int NetSetEventWaiting(NetSocket* s, int flag) {
   if (!s) return kNetErrOther;
+  std::lock_guard lock(s->mu);
   s->event_waiting = flag != 0;
   return 0;
 }

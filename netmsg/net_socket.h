@@ -11,6 +11,7 @@
 #include <string>
 
 constexpr int kNetErrBadFrame = 10022;     // a peer sent bytes that are not a valid frame
+constexpr int kNetErrAddrInUse = 10048;    // a listening port another program holds
 constexpr int kNetErrConnAborted = 10053;  // ended on this side
 constexpr int kNetErrConnReset = 10054;    // the peer went away
 constexpr int kNetErrNotConnected = 10057;
@@ -52,9 +53,11 @@ int NetGetListenPort(NetSocket* s);
 // A server socket adopts a waiting peer here.
 int NetIsConnected(NetSocket* s);
 int NetIsListening(NetSocket* s);
+// Gives up (-1) after 3000 ms on a peer that stops reading.
 int NetSend(NetSocket* s, const void* data, int length);
 // wait non-zero: blocks until bytes arrive (without limit when event waiting is on, else at
-// most 1000 ms). Returns the count, 0 when the peer closed.
+// most 1000 ms). Returns the count, 0 when the peer closed. Safe to call beside sends and a
+// disconnect on other threads.
 int NetRecv(NetSocket* s, void* buffer, int length, int wait);
 int NetDisconnect(NetSocket* s);
 int NetGetSocket(NetSocket* s);

@@ -42,7 +42,7 @@ int CtVar::ReadRemote() {
   if (HoldsBuffer(reply.type)) {
     if (value_.size() != capacity) value_.assign(capacity, 0);
     const size_t n = std::min(reply.value.size(), value_.size());
-    std::memcpy(value_.data(), reply.value.data(), n);
+    if (n) std::memcpy(value_.data(), reply.value.data(), n);  // an empty reply has no data
     if (reply.type != OZK_TVAR_DATA && n < value_.size()) value_[n] = 0;
     TerminateText();
   } else {

@@ -30,6 +30,7 @@ struct Recorded {
   std::vector<Send> sends;
   std::string reply;
   uint32_t last_length = 0;
+  std::vector<std::string> watches;  // "what:variable|destination|offset"
 };
 Recorded g_rec;
 
@@ -57,6 +58,23 @@ class RecordingConnection : public CConnection {
     return static_cast<int>(n);
   }
   uint32_t GetRegisterType(CtVar*) override { return OZK_TVAR_STRING; }
+  void* CreateVarChangeCallback(const char* var, const char* dest, uint32_t offset,
+                                OzkVarChangeCallback, void* context) override {
+    g_rec.watches.push_back(std::string("callback:") + var + "|" + dest + "|" +
+                            std::to_string(offset));
+    return context;
+  }
+  void DeleteVarChangeCallback(const char* var, void* handle) override {
+    g_rec.watches.push_back(std::string("uncallback:") + var + (handle ? "|handle" : "|null"));
+  }
+  void* CreateVarChangeTrigger(const char* dest, uint32_t offset, int arg) override {
+    g_rec.watches.push_back("trigger:" + std::string(dest) + "|" + std::to_string(offset) + "|" +
+                            std::to_string(arg));
+    return this;
+  }
+  void DeleteVarChangeTrigger(const char* dest, uint32_t offset, int arg) override {
+    g_rec.watches.push_back("untrigger:" + std::string(dest) + "|" + std::to_string(offset));
+  }
 };
 
 CConnection* CreateRecording() {
@@ -77,8 +95,34 @@ class FakeLink : public XAppDestsLink {
                    std::to_string(index));
     return 1;
   }
+  int QueryKeepDests() override { return keep; }
+  int DeleteAppDest(const char* dest, uint32_t flags) override {
+    deleted.push_back(std::string(dest) + "|" + std::to_string(flags));
+    return 1;
+  }
   std::vector<std::string> sent;
+  std::vector<std::string> deleted;
+  int keep = 0;
 };
+
+class FakeClient : public XAppDestsClient {
+ public:
+  int GetApplianceType() override { return type; }
+  bool GetGpioLines(DestGpioLines* out) override {
+    *out = lines;
+    return reports;
+  }
+  int type = 1;
+  bool reports = true;
+  DestGpioLines lines;
+};
+
+std::string ChildNames(CtVar* node) {
+  std::string names;
+  for (CtVar* c = node ? node->GetFirstChild() : nullptr; c; c = c->GetNextSibling())
+    names += std::string(c->NameView()) + " ";
+  return names;
+}
 
 class AppDestsTest : public ::testing::Test {
  protected:
@@ -320,6 +364,94 @@ TEST_F(AppDestsTest, ASolutionChangeRecyclesConnectionsThatRecur) {
   EXPECT_EQ(g_rec.destroyed, 1);
 }
 
+TEST_F(AppDestsTest, TheServerDecidesWhetherDestinationsOutliveASolutionChange) {
+  FakeLink link;
+  CAppDests dests(&root, &link, 0, 1);
+  ASSERT_NE(dests.AddProfinetDest(1, 0, 1, "a", "h", 0), nullptr);
+  const int all = dests.GetNumDests();
+  link.keep = 1;
+  EXPECT_EQ(dests.ResetSolution(), 1);
+  EXPECT_EQ(dests.GetNumDests(), all);
+  link.keep = 0;
+  EXPECT_EQ(dests.ResetSolution(), 1);
+  EXPECT_EQ(dests.GetNumDests(), all - 1);
+}
+
+TEST_F(AppDestsTest, ARemoteDeleteAlsoDeletesOnTheServerAndReleasesAttachedVariables) {
+  FakeLink link;
+  CAppDests dests(&root, &link);
+  CtVar* kept = dests.AddProfinetDest(1, 0, 1, "a", "h", 0);
+  CtVar* gone = dests.AddProfinetDest(2, 0, 1, "a", "h", 0);
+  ASSERT_NE(gone, nullptr);
+  CtVar& var = root["AppVar.Speed"];
+  var.AddRef();
+  var.AddRef();  // the test's own, so that the release below leaves the node alive
+  ASSERT_EQ(var.AttachToDestination("2", 0, 1), 1);
+  const uint32_t refs = var.GetRefCount();
+  EXPECT_EQ(dests.DeleteDest(kept, 0, 1), 1);
+  EXPECT_TRUE(link.deleted.empty());  // a local delete stays local
+  EXPECT_EQ(dests.DeleteDest(gone, 1, 1), 1);
+  EXPECT_EQ(link.deleted, (std::vector<std::string>{"2|1"}));
+  EXPECT_EQ(var.GetRefCount(), refs - 1);
+  EXPECT_EQ(dests.GetDestID("2"), nullptr);
+}
+
+TEST_F(AppDestsTest, DiscreteLinesFollowWhatTheClientReports) {
+  struct Case {
+    int type;
+    bool reports;
+    DestGpioLines lines;
+    std::string inputs, outputs;
+    bool outputs_attached;
+  };
+  const Case cases[] = {
+      {1, true, {3, 4, 0, 2}, "3 4 5 6 ", "", false},  // type 1 has no outputs
+      {5, true, {1, 2, 10, 3}, "1 2 ", "10 11 12 ", true},
+      {0, true, {0, 0, 0, 1}, "99 ", "0 ", true},  // no inputs reported: left as they were
+      {7, false, {1, 2, 1, 2}, "99 ", "", true},   // nothing reported: nothing rebuilt
+  };
+  for (const Case& c : cases) {
+    CtVar tree;
+    tree["AppVar.Global.GPI.99"] = 1.0;  // a line the appliance no longer has
+    FakeClient client;
+    client.type = c.type;
+    client.reports = c.reports;
+    client.lines = c.lines;
+    CAppDests dests(&tree);
+    dests.SetAppClient(&client);
+    dests.Open();
+    CtVar* gpi = tree.GetChild("AppVar.Global.GPI");
+    ASSERT_NE(gpi, nullptr);
+    EXPECT_TRUE(gpi->IsAttachedToDest());
+    EXPECT_EQ(ChildNames(gpi), c.inputs) << c.type;
+    CtVar* gpo = tree.GetChild("AppVar.Global.GPO");
+    EXPECT_EQ(gpo != nullptr && gpo != &tree && gpo->IsAttachedToDest(), c.outputs_attached)
+        << c.type;
+    if (c.outputs_attached) {
+      EXPECT_EQ(ChildNames(gpo), c.outputs) << c.type;
+    }
+  }
+}
+
+TEST_F(AppDestsTest, ChangeWatchesGoToTheConnectionOfTheAttachedVariable) {
+  CAppDests dests(&root);
+  ASSERT_NE(dests.AddProfinetDest(1, 0, 1, "a", "h", 0), nullptr);
+  ASSERT_EQ(root["AppVar.Level"].AttachToDestination("1", 12, 1), 1);
+  int context = 0;
+  EXPECT_EQ(dests.CreateVarChangeCallback("Level", nullptr, &context), &context);
+  dests.DeleteVarChangeCallback("Level", &context);
+  EXPECT_NE(dests.CreateVarChangeTrigger("Level", 3), nullptr);
+  dests.DeleteVarChangeTrigger("Level", 3);
+  EXPECT_EQ(g_rec.watches,
+            (std::vector<std::string>{"callback:Level|1|12", "uncallback:Level|handle",
+                                      "trigger:1|12|3", "untrigger:1|12"}));
+  g_rec.watches.clear();
+  root["AppVar.Loose"] = 1.0;  // attached nowhere
+  EXPECT_EQ(dests.CreateVarChangeCallback("Loose", nullptr, &context), nullptr);
+  EXPECT_EQ(dests.CreateVarChangeTrigger("Missing", 1), nullptr);
+  EXPECT_TRUE(g_rec.watches.empty());
+}
+
 TEST_F(AppDestsTest, MergeReusesAnEqualDestinationOrCopiesTheOther) {
   CAppDests dests(&root);
   CtVar* com = dests.AddDest("COM5", 9600, 0, 0, 0);
@@ -433,6 +565,25 @@ TEST_F(ResultLineTest, AFileGetsTheHeaderOnceAndNamedResults) {
   EXPECT_EQ(lines.substr(0, 3), "1, ");
   EXPECT_EQ(lines.substr(11, 25), ", Recycle, 1.500, ?, ok\n2");
   EXPECT_NE(lines.find(", Ignore, 1.500, ?, ok\n"), std::string::npos);
+}
+
+TEST_F(ResultLineTest, AHandleGetsTheLineAloneAndTheWriteResult) {
+  CAppDests dests(&root);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const std::string expected_tail = ", Recycle, 1.500, ?, ok\n";
+  const int written = dests.SendFormattedAppData(4, 0, nullptr, 0, fds[1]);
+  close(fds[1]);
+  char buf[256] = {};
+  const ssize_t n = read(fds[0], buf, sizeof(buf));
+  close(fds[0]);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(written, n);
+  const std::string line(buf, static_cast<size_t>(n));
+  // "4, HH:MM:SS, Recycle, ...": no header, the frame and the time of day first.
+  EXPECT_EQ(line.substr(0, 3), "4, ");
+  EXPECT_EQ(line.size(), std::string("4, 00:00:00").size() + expected_tail.size());
+  EXPECT_EQ(line.substr(11), expected_tail);
 }
 
 // ---- Serial port destinations over a pseudo-terminal pair ----

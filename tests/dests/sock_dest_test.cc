@@ -105,27 +105,27 @@ class FakeNet : public XNetSockets {
     close(pair[0]);
     if (pair[1] >= 0) close(pair[1]);
   }
-  NetSocket NetCreateServerSocket() override { return this; }
-  NetSocket NetCreateClientSocket() override { return this; }
-  int NetListen(NetSocket, int port) override { return listened = port; }
-  int NetIsListening(NetSocket) override { return connected; }
-  int NetConnect(NetSocket, const char*, int) override {
+  NetSockHandle NetCreateServerSocket() override { return this; }
+  NetSockHandle NetCreateClientSocket() override { return this; }
+  int NetListen(NetSockHandle, int port) override { return listened = port; }
+  int NetIsListening(NetSockHandle) override { return connected; }
+  int NetConnect(NetSockHandle, const char*, int) override {
     ++connects;
     return 0;
   }
-  int NetIsConnected(NetSocket) override { return connected; }
-  int NetSend(NetSocket, std::span<const uint8_t> data) override {
+  int NetIsConnected(NetSockHandle) override { return connected; }
+  int NetSend(NetSockHandle, std::span<const uint8_t> data) override {
     std::lock_guard<std::mutex> guard(mu);
     sent.append(data.begin(), data.end());
     return static_cast<int>(data.size());
   }
-  int NetRecv(NetSocket, std::span<uint8_t>, uint32_t) override { return 0; }
-  int NetGetSocket(NetSocket) override { return pair[0]; }
-  void NetDisconnect(NetSocket) override {
+  int NetRecv(NetSockHandle, std::span<uint8_t>, uint32_t) override { return 0; }
+  int NetGetSocket(NetSockHandle) override { return pair[0]; }
+  void NetDisconnect(NetSockHandle) override {
     ++disconnects;
     connected = 0;
   }
-  void NetDeleteSocket(NetSocket) override {}
+  void NetDeleteSocket(NetSockHandle) override {}
 
   int pair[2];
   std::atomic<int> connected{0};
@@ -138,8 +138,12 @@ class FakeNet : public XNetSockets {
 
 class SockDestTcpTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetNetSockets(&net); }
-  void TearDown() override { SetNetSockets(nullptr); }
+  void SetUp() override {
+    installed = GetNetSockets();
+    SetNetSockets(&net);
+  }
+  void TearDown() override { SetNetSockets(installed); }
+  XNetSockets* installed = nullptr;
   FakeNet net;
   CtVar root;
 };

@@ -290,4 +290,41 @@ TEST(NetSocketFunctions, ServerAdoptsPeerAndBytesFlow) {
   NetDeleteSocket(server);
 }
 
+TEST(NetSocketFunctions, AWaitingReaderHoldsUpNeitherSendsNorADisconnect) {
+  NetSocket* server = NetCreateServerSocket();
+  NetSocket* client = NetCreateClientSocket();
+  ASSERT_EQ(NetListen(server, 0), 0);
+  ASSERT_EQ(NetConnect(client, "127.0.0.1", NetGetListenPort(server)), 0);
+  ASSERT_TRUE(WaitFor([&] { return NetIsConnected(server) == 1; }));
+  ASSERT_EQ(NetSetEventWaiting(client, 1), 0);  // the reader below waits without limit
+  std::atomic<int> got{-2};
+  std::thread reader([&] {
+    char buf[8];
+    got = NetRecv(client, buf, sizeof buf, 1);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(NetSend(client, "ping", 4), 4);
+  EXPECT_EQ(NetDisconnect(client), 0);
+  reader.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_EQ(got.load(), -1);
+  char buf[8] = {};
+  EXPECT_EQ(NetRecv(server, buf, sizeof buf, 1), 4);
+  EXPECT_EQ(NetIsListening(server), 1);
+  EXPECT_TRUE(WaitFor([&] { return NetIsConnected(server) == 0; }));
+  NetDeleteSocket(client);
+  NetDeleteSocket(server);
+}
+
+TEST(NetSocketFunctions, ListeningOnAHeldPortReportsAddressInUse) {
+  NetSocket* first = NetCreateServerSocket();
+  NetSocket* second = NetCreateServerSocket();
+  ASSERT_EQ(NetListen(first, 0), 0);
+  EXPECT_EQ(NetListen(second, NetGetListenPort(first)), kNetErrAddrInUse);
+  EXPECT_EQ(NetIsListening(second), 0);
+  NetDeleteSocket(first);
+  NetDeleteSocket(second);
+}
+
 }  // namespace

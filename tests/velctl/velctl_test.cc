@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 #include "platform/process.h"
+#include "tests/dests/tcp_peer.h"
 
 extern char** environ;
 
@@ -141,6 +142,88 @@ TEST_F(VelctlTest, SessionCommandsInProcess) {
 TEST_F(VelctlTest, SessionCommandsAgainstVelserver) {
   StartServer();
   ExpectSessionCommands("127.0.0.1", dir_ + "/server/files");
+}
+
+// Destinations against a velserver persist in it: an add opens the link there at once, a later
+// run's send goes out over that same link.
+TEST_F(VelctlTest, DestCommandsAgainstVelserver) {
+  StartServer();
+  testpeer::Listener peer;
+  ASSERT_GE(peer.fd, 0);
+  const std::string port = std::to_string(peer.port);
+  Result r = Run({"--host", "127.0.0.1", "dest", "add-socket-client", "127.0.0.1", port});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1\n");
+  ASSERT_TRUE(peer.Accept());
+
+  r = Run({"--host", "127.0.0.1", "dest", "send", "1", "hello"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(testpeer::ReadSome(peer.peer, 7), "hello\r\n");
+
+  r = Run({"--host", "127.0.0.1", "dest", "add-socket-client", "127.0.0.1", port});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
+  const std::string udp_port = std::to_string(testpeer::FreePort());
+  r = Run({"--host", "127.0.0.1", "dest", "add-socket-server", udp_port, "--udp", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"name\": \"2\""), std::string::npos) << r.out;
+
+  r = Run({"--host", "127.0.0.1", "dest", "list"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("  1   6 tcp-client  Client 127.0.0.1:" + port), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  2   1 udp-server  Server on port " + udp_port), std::string::npos)
+      << r.out;
+  r = Run({"--host", "127.0.0.1", "dest", "recv", "1"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("--host loopback"), std::string::npos) << r.err;
+  r = Run({"--host", "127.0.0.1", "dest", "send", "7", "x"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("no destination 7"), std::string::npos) << r.err;
+}
+
+// On loopback each run has its own engine: the destinations are kept by velctl between runs
+// and every run connects anew.
+TEST_F(VelctlTest, DestCommandsInProcess) {
+  testpeer::Listener peer;
+  const std::string port = std::to_string(peer.port);
+  Result r = Run({"--host", "loopback", "dest", "add-socket-client", "127.0.0.1", port, "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"name\": \"1\""), std::string::npos) << r.out;
+  peer.Accept(500);  // the add may have dialled already; that link ended with its run
+
+  std::string received;
+  std::thread reader([&] {
+    if (peer.Accept()) received = testpeer::ReadSome(peer.peer, 6);
+  });
+  r = Run({"--host", "loopback", "dest", "send", "1", "ping"});
+  reader.join();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(received, "ping\r\n");
+
+  std::thread writer([&] {
+    if (peer.Accept()) testpeer::SendText(peer.peer, "answer 42\r\n");
+  });
+  r = Run({"--host", "loopback", "dest", "recv", "1", "--timeout", "3000"});
+  writer.join();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "answer 42\n");
+
+  // The same serial port added again is rewritten in place with its new speed.
+  r = Run({"--host", "loopback", "dest", "add-serial", "COM7", "19200"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "2\n");
+  r = Run({"--host", "loopback", "dest", "add-serial", "COM7", "9600"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "2\n");
+  r = Run({"--host", "loopback", "dest", "list"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("  2   2 serial      Com port on COM7 Baud:9600"), std::string::npos)
+      << r.out;
+
+  r = Run({"--host", "loopback", "dest", "list", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"connected\": false"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"kind\": \"tcp-client\""), std::string::npos) << r.out;
 }
 
 TEST_F(VelctlTest, FailuresSayWhyAndExitNonZero) {

@@ -24,6 +24,8 @@ void AddSessionCommands(CLI::App& app);
 void AddDeviceCommands(CLI::App& app);
 // stats, counters and watch on the appliance's results.
 void AddResultCommands(CLI::App& app);
+// dest list, add-socket-server, add-socket-client, add-serial, send, recv.
+void AddDestCommands(CLI::App& app);
 
 // The connected appliance's tree below path (all of it when empty).
 void ShowRemoteTree(const std::string& path, bool json);

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
   velctl::AddSessionCommands(app);
   velctl::AddDeviceCommands(app);
   velctl::AddResultCommands(app);
+  velctl::AddDestCommands(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
