@@ -8,35 +8,6 @@
 
 namespace {
 
-// A server whose node value grows by one on every read.
-class CountingRemote : public XTVarRemote {
- public:
-  int ReadVar(const std::string&, uint32_t, TVarRemoteValue* out) override {
-    out->type = OZK_TVAR_DOUBLE;
-    out->number = ++reads;
-    return 1;
-  }
-  int WriteVar(const std::string&, uint32_t, double, std::span<const uint8_t>,
-               const std::string&) override {
-    return 1;
-  }
-  int GetNextChildName(const std::string&, const std::string&, std::string*) override { return 0; }
-  uint32_t GetNumChildren(const std::string&) override { return 0; }
-  uint32_t Release(const std::string&, int) override { return 0; }
-  uint32_t ReadTreeSize(const std::string&) override { return 0; }
-  int ReadTree(const std::string&, uint32_t, std::vector<uint8_t>*) override { return 0; }
-  int Lock(const std::string&, uint32_t) override { return 1; }
-  int UnLock(const std::string&) override { return 1; }
-  int MoveUp(const std::string&) override { return 0; }
-  int MoveDown(const std::string&) override { return 0; }
-  uint32_t GetRefCount(const std::string&) override { return 0; }
-  int Rename(const std::string&, const std::string&) override { return 0; }
-  int PlaceAfter(const std::string&, const std::string&) override { return 0; }
-  XTVarDests* GetAppDest() override { return nullptr; }
-
-  int reads = 0;
-};
-
 class WarmTest : public CondTest {
  protected:
   void SetUp() override {
@@ -117,7 +88,11 @@ TEST_F(WarmTest, ComputedIndexFollowsItsVariable) {
 
 TEST_F(WarmTest, VariableTurningToTextAndBackIsReadAsItIs) {
   EXPECT_DOUBLE_EQ(Warm("a + 1"), 4);
+  EXPECT_DOUBLE_EQ(Warm("a * 2 + 1"), 7);
   Var("a") = "x";
+  // Where a number is wanted the text counts as 0, not as the number the variable held.
+  EXPECT_DOUBLE_EQ(Eval("a * 2 + 1"), 1);
+  EXPECT_DOUBLE_EQ(Eval("a * 2 + 1"), 1);
   Eval("a + 1");
   EXPECT_EQ(text_, "x1");
   Eval("a + 1");
