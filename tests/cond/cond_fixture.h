@@ -8,6 +8,36 @@
 
 #include "cond/cond_output.h"
 #include "vartree/tvar.h"
+#include "vartree/tvar_seams.h"
+
+// A server whose node value grows by one on every read.
+class CountingRemote : public XTVarRemote {
+ public:
+  int ReadVar(const std::string&, uint32_t, TVarRemoteValue* out) override {
+    out->type = OZK_TVAR_DOUBLE;
+    out->number = ++reads;
+    return 1;
+  }
+  int WriteVar(const std::string&, uint32_t, double, std::span<const uint8_t>,
+               const std::string&) override {
+    return 1;
+  }
+  int GetNextChildName(const std::string&, const std::string&, std::string*) override { return 0; }
+  uint32_t GetNumChildren(const std::string&) override { return 0; }
+  uint32_t Release(const std::string&, int) override { return 0; }
+  uint32_t ReadTreeSize(const std::string&) override { return 0; }
+  int ReadTree(const std::string&, uint32_t, std::vector<uint8_t>*) override { return 0; }
+  int Lock(const std::string&, uint32_t) override { return 1; }
+  int UnLock(const std::string&) override { return 1; }
+  int MoveUp(const std::string&) override { return 0; }
+  int MoveDown(const std::string&) override { return 0; }
+  uint32_t GetRefCount(const std::string&) override { return 0; }
+  int Rename(const std::string&, const std::string&) override { return 0; }
+  int PlaceAfter(const std::string&, const std::string&) override { return 0; }
+  XTVarDests* GetAppDest() override { return nullptr; }
+
+  int reads = 0;
+};
 
 class CondTest : public ::testing::Test {
  protected:

@@ -1,0 +1,156 @@
+// The warm path of EvalCondition: the calling thread's table, the line's record found by the
+// line's address, and the record's numeric program run on a stack of plain numbers. Everything
+// else goes to the full evaluation (EvalTerms). What runs for every image lives in this one file
+// so that it compiles into one function.
+#include <charconv>
+#include <cstring>
+#include <mutex>
+
+#include "cond/cond_internal.h"
+#include "cond/cond_output.h"
+#include "platform/mutex.h"
+#include "vartree/tvar.h"
+
+namespace {
+
+size_t LineMemoSlot(const char* text) {
+  const uint64_t h = reinterpret_cast<uintptr_t>(text) * UINT64_C(0x9E3779B97F4A7C15);
+  return static_cast<size_t>(h >> 59) % kCondRememberedLines;
+}
+
+// Whether text is the record's line: its size bytes (terminator included) compared one by one,
+// so that a shorter text is never read past its own terminator (which differs from the line's
+// byte there). Short lines compare faster this way than through the library's strcmp.
+bool HoldsLine(const OZK_CACHED_COND_TERMS& rec, const char* text) {
+  const size_t size = rec.length;
+  for (size_t i = 0; i < size; ++i) {
+    if (rec.source[i] != text[i]) return false;
+  }
+  return size != 0;
+}
+
+// The record text was found in last by its address, when it still holds text; the common case,
+// inlined into EvalCondition.
+[[gnu::always_inline]] inline OZK_CACHED_COND_TERMS* RememberedLine(CondCacheTable* table,
+                                                                    const char* text) {
+  if (!table) return nullptr;
+  const CondCacheTable::Line& line = table->lines[LineMemoSlot(text)];
+  return line.text == text && HoldsLine(*line.record, text) ? line.record : nullptr;
+}
+
+// The element of op's array named by the value of op's index; null when it does not exist yet
+// or the index is negative (a name that does not start with a digit is resolved indirectly).
+[[gnu::noinline]] CtVar* Element(CondFastOp& op) {
+  const int32_t n = cond::ToInt32(op.index->StoredNumber());
+  if (op.last_element && n == op.last_index) return op.last_element;
+  if (n < 0) return nullptr;
+  char digits[16];
+  const auto [end, ec] = std::to_chars(digits, digits + sizeof(digits), n);
+  CtVar* const child = op.node->GetChild(std::string_view(digits, end - digits), 0, 0, 0);
+  if (!child || child == op.node) return nullptr;
+  op.last_index = n;
+  op.last_element = child;
+  return child;
+}
+
+// Runs p into *value; false when a node no longer holds a plain number or an index names a child
+// that does not exist yet.
+[[gnu::always_inline]] inline bool RunFastProgram(CondFastProgram& p, OZK_EQ_RESULT* result,
+                                                  double* value) {
+  double stack[kCondFastStack];
+  int depth = 0;
+  double top = 0;
+  for (CondFastOp *it = p.op, *end = p.op + p.count; it != end; ++it) {
+    CondFastOp& op = *it;
+    switch (op.kind) {
+      case CondFastOp::kConstant:
+        stack[depth++] = top;
+        top = op.constant;
+        break;
+      case CondFastOp::kNode:
+      case CondFastOp::kElement: {
+        if (op.kind == CondFastOp::kElement && !cond::PlainNumber(*op.index)) return false;
+        const CtVar* node = op.kind == CondFastOp::kNode ? op.node : Element(op);
+        // A node that became text or got linked since the program was made: the full way.
+        if (!node || !cond::PlainNumber(*node)) return false;
+        const double v = node->StoredNumber();
+        stack[depth++] = top;
+        top = op.negate ? -v : v;
+        break;
+      }
+      case CondFastOp::kOperator:
+        --depth;
+        top = cond::NumericOperator(op.code, stack[depth], top);
+        break;
+      case CondFastOp::kCall1:
+        top = op.fn(top, 0);
+        break;
+      case CondFastOp::kCall2:
+        top = op.fn(stack[--depth], top);
+        break;
+      case CondFastOp::kNegate:
+        top = -top;
+        break;
+    }
+  }
+  // An assignment of int(...) always stores a number.
+  if (p.clears_text && result) result->text[0] = '\0';
+  *value = top;
+  return true;
+}
+
+}  // namespace
+
+CondCacheTable* CCondOutput::ThreadCacheTable() {
+  const std::thread::id me = std::this_thread::get_id();
+  for (int i = 0; i < kCondCacheThreads; ++i) {
+    if (cache_threads_[i] == me) return cache_tables_[i].get();
+  }
+  for (int i = 0; i < kCondCacheThreads; ++i) {
+    if (cache_threads_[i] == std::thread::id()) {
+      cache_threads_[i] = me;
+      if (!cache_tables_[i]) {
+        cache_tables_[i] = std::make_unique<CondCacheTable>();
+        std::memset(cache_tables_[i].get(), 0, sizeof(CondCacheTable));
+      }
+      return cache_tables_[i].get();
+    }
+  }
+  return nullptr;  // a seventh thread parses without the cache
+}
+
+OZK_CACHED_COND_TERMS* CCondOutput::FindCachedLine(CondCacheTable* table, const char* text,
+                                                   size_t* len) {
+  // One pass gives the length and the cache slot (the byte sum) of the line.
+  unsigned sum = 0;
+  const char* end = text;
+  for (; *end; ++end) sum += static_cast<unsigned char>(*end);
+  *len = static_cast<size_t>(end - text);
+  if (!table || *len > static_cast<size_t>(kCondMaxCachedLine)) return nullptr;
+  OZK_CACHED_COND_TERMS* rec = &table->records[sum % kCondCacheSlots];
+  if (rec->length != *len + 1 || std::memcmp(rec->source, text, *len) != 0) return nullptr;
+  table->lines[LineMemoSlot(text)] = CondCacheTable::Line{text, rec};
+  return rec;
+}
+
+double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
+  if (!text) return 0;
+  // The tree lock as CtVarLock takes it, without two calls into another file per line.
+  std::lock_guard<port::RecursiveMutex> lock(*GetTreeLock());
+  const uint64_t epoch = CtVar::StructureEpoch();
+  CondCacheTable* const table = ThreadCacheTable();
+  size_t len = 0;
+  OZK_CACHED_COND_TERMS* rec = RememberedLine(table, text);
+  if (rec) {
+    len = rec->length - 1;
+  } else {
+    rec = FindCachedLine(table, text, &len);
+  }
+  if (rec && rec->pinned_nodes && rec->bound_epoch != epoch) rec = nullptr;
+  if (rec && rec->fast.ready && rec->bound_epoch == epoch && rec->bound_local == nullptr &&
+      !(result && result->local)) {
+    double value;
+    if (RunFastProgram(rec->fast, result, &value)) return value;
+  }
+  return EvalTerms(text, len, rec, epoch, result);
+}
