@@ -1,5 +1,7 @@
 // Compiling the numeric program of a cached line: its recorded steps become a postfix program
-// over plain numbers, run by the warm path (cond_warm.cc).
+// over plain numbers, run by the warm path (cond_warm.cc). Texts may take part where they give a
+// number (comparisons, arithmetic on value fields, strlen, find, getchar, int, float); a step
+// that would produce a text, or change anything, leaves the line to the full evaluation.
 #include <cctype>
 #include <utility>
 
@@ -31,8 +33,16 @@ bool IsNumericCall(OZK_OP_TYPE code) {
   return NumericFunction(code, 0, 0, &unused);
 }
 
+// Functions that read texts and give a number without any other effect.
+bool IsTextToNumberCall(OZK_OP_TYPE code) {
+  return code == FN_STRLEN || code == FN_FIND || code == FN_GETCHAR || code == FN_INT ||
+         code == FN_FLOAT;
+}
+
 // The recorded steps rewritten as an expression tree: each step makes a node out of the nodes its
 // operands' terms hold at that point, so a term read twice gives the same value both times.
+// Whether a value is a text is known from the nodes' types when the program is made; the program
+// checks them when it reads the nodes.
 struct Expr {
   enum Kind : uint8_t { kLeaf, kZero, kOperator, kNegate, kCall } kind;
   int8_t term;  // kLeaf
@@ -40,6 +50,8 @@ struct Expr {
   uint8_t negate;
   OZK_OP_TYPE code;
   int16_t a, b;
+  bool text;        // the value is a text
+  bool reads_text;  // kOperator, kCall: an operand is a text
 };
 
 class Compiler {
@@ -50,13 +62,15 @@ class Compiler {
   bool Compile(CondFastProgram* p) {
     for (int i = 0; i < kCondMaxTerms; ++i) current_[i] = -1;
     for (uint32_t i = 0; i < rec_.count; ++i) {
-      if (IsValueTerm(rec_.terms[i].type))
-        current_[i] = Add({Expr::kLeaf, int8_t(i), 0, 0, 0, 0, 0});
+      const OZK_OP_TYPE type = rec_.terms[i].type;
+      if (IsValueTerm(type)) {
+        current_[i] = Add({Expr::kLeaf, int8_t(i), 0, 0, 0, 0, 0, type == OP_TEXT, false});
+      }
     }
-    const int16_t zero = Add({Expr::kZero, -1, 0, 0, 0, 0, 0});
+    const int16_t zero = Add({Expr::kZero, -1, 0, 0, 0, 0, 0, false, false});
     for (int i = 0; i < rec_.tape_steps; ++i) {
       const CondTapeStep& s = rec_.tape[i];
-      Expr e{Expr::kOperator, -1, 0, s.negate, s.code, 0, 0};
+      Expr e{Expr::kOperator, -1, 0, s.negate, s.code, 0, 0, false, false};
       int8_t target = s.left;
       if (s.kind == CondTapeStep::kOperator) {
         if (!IsBinaryOperator(s.code)) return false;
@@ -66,7 +80,7 @@ class Compiler {
         e.kind = Expr::kNegate;
         e.a = e.b = current_[s.left];
       } else {
-        if (!IsNumericCall(s.code) || s.nargs < 1 || s.nargs > 2) return false;
+        if (s.nargs < 1 || s.nargs > 2) return false;
         e.kind = Expr::kCall;
         e.nargs = s.nargs;
         e.a = s.args[0] >= 0 ? current_[s.args[0]] : zero;
@@ -77,16 +91,33 @@ class Compiler {
       // A step may read only what holds a value: the evaluation in place would leave whatever it
       // left in a term it never wrote.
       if (e.a < 0 || e.b < 0) return false;
+      e.reads_text = exprs_[e.a].text || (e.kind != Expr::kNegate && exprs_[e.b].text);
+      if (!Typed(&e)) return false;
       current_[target] = Add(e);
     }
     const int16_t root = current_[rec_.tape_result];
-    if (root < 0 || overflow_) return false;
+    if (root < 0 || overflow_ || exprs_[root].text) return false;
     p->count = 0;
     depth_ = 0;
     return Emit(root, p);
   }
 
  private:
+  // Whether the step can run here, and whether its value is a text.
+  static bool Typed(Expr* e) {
+    switch (e->kind) {
+      case Expr::kNegate:
+        return !e->reads_text;  // a negated group that holds a text stays a text
+      case Expr::kOperator:
+        // A text on the left of "+" makes a joined text; everything else gives a number.
+        return !(e->code == OP_ADD && e->reads_text);
+      case Expr::kCall:
+        return e->reads_text || !IsNumericCall(e->code) ? IsTextToNumberCall(e->code) : true;
+      default:
+        return true;
+    }
+  }
+
   int16_t Add(const Expr& e) {
     if (used_ >= static_cast<int>(sizeof(exprs_) / sizeof(exprs_[0]))) {
       overflow_ = true;
@@ -116,15 +147,18 @@ class Compiler {
         return Emit(e.a, p) && Push(p, op);
       case Expr::kOperator:
       case Expr::kCall:
+        op.code = e.code;
+        op.nargs = e.kind == Expr::kOperator ? 2 : e.nargs;
         if (e.kind == Expr::kOperator) {
-          op.kind = CondFastOp::kOperator;
-          op.code = e.code;
+          op.kind = e.reads_text ? CondFastOp::kTextOperator : CondFastOp::kOperator;
+        } else if (e.reads_text || !IsNumericCall(e.code)) {
+          op.kind = CondFastOp::kTextCall;
         } else {
           op.kind = e.nargs == 2 ? CondFastOp::kCall2 : CondFastOp::kCall1;
           op.fn = kNumeric[e.code];
         }
         if (!Emit(e.a, p)) return false;
-        if (op.kind != CondFastOp::kCall1) {
+        if (op.nargs == 2) {
           if (!Emit(e.b, p)) return false;
           --depth_;
         }
@@ -142,7 +176,14 @@ class Compiler {
   bool Grow() { return ++depth_ <= kCondFastStack; }
 
   bool Leaf(const OZK_COND_TERM& t, bool computed_index, CondFastOp* op) {
-    if (t.type == OP_TEXT) return false;
+    if (t.type == OP_TEXT) {
+      // A literal points into the record's copy of the line; a variable is read on every run.
+      if (computed_index) return false;
+      op->kind = CondFastOp::kText;
+      op->node = t.variable;
+      op->text = t.variable ? nullptr : t.text;
+      return !t.variable || TextNode(*t.variable);
+    }
     if (!t.variable) {
       op->kind = CondFastOp::kConstant;
       op->constant = t.value;

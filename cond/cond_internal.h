@@ -175,6 +175,11 @@ inline bool PlainNumber(const CtVar& node) {
   return type != OZK_TVAR_STRING && type != OZK_TVAR_DEST && !node.GetRpc();
 }
 
+// Whether node's text can be read as held.
+inline bool TextNode(const CtVar& node) {
+  return node.GetStoredType() == OZK_TVAR_STRING && !node.GetRpc();
+}
+
 // Applies a binary operator to left and right; the value (or produced text) goes into left.
 void ApplyOperator(OZK_COND_TERM* left, OZK_OP_TYPE code, const OZK_COND_TERM& right,
                    OZK_EQ_RESULT* result);

@@ -5,8 +5,10 @@
 // function's local node. EvalCondition evaluates a line through a per-thread term cache (six
 // threads get a table of 256 records; others parse every time) and re-binds the cached
 // variables on every evaluation, so a re-created variable or a computed index is always current.
-// A warm line of plain numbers runs as a compiled numeric program instead, while no node has
-// been deleted or renamed since it was bound and each of its nodes still holds a plain number.
+// A warm line whose values give numbers runs as a compiled program instead, while no node has
+// been deleted or renamed since it was bound and each of its nodes still holds the type it was
+// compiled for; an element named by a plain variable index ("Tbl[i]") is looked up by the
+// index's current value on every run.
 // Evaluation never fails: bad input yields 0 or is ignored; EquationSyntaxCheck reports the
 // faults of a line as fixed messages for an editor.
 //
@@ -45,24 +47,30 @@ struct CondTapeStep {
   CtVar* function;
 };
 
-// The numeric form of a line's steps: a postfix program run on a small stack of plain numbers,
-// without touching the term records. Operators run in place; built-in functions of numbers are
-// called through direct pointers (a function of one number ignores its second argument).
+// The warm form of a line's steps: a postfix program run on a small stack of values, without
+// touching the term records. Numeric operators run in place; built-in functions of numbers are
+// called through direct pointers (a function of one number ignores its second argument). Texts
+// take part only where they give a number; steps with texts share the full evaluation's code.
 using CondNumericFn = double (*)(double, double);
 struct CondFastOp {
   enum Kind : uint8_t {
-    kConstant,  // push constant
-    kNode,      // push the number node holds
-    kElement,   // push the number of node's child numbered by the number index holds
-    kOperator,  // replace the two top values by the binary operator code applied to them
-    kCall1,     // replace the top by fn(top, 0)
-    kCall2,     // replace the two top values by fn(below, top)
-    kNegate,    // negate the top
+    kConstant,      // push constant
+    kNode,          // push the number node holds
+    kElement,       // push the number of node's child numbered by the number index holds
+    kText,          // push the text node holds, or text when node is null
+    kOperator,      // replace the two top values by the binary operator code applied to them
+    kTextOperator,  // the same where a value is a text (the result is a number)
+    kCall1,         // replace the top by fn(top, 0)
+    kCall2,         // replace the two top values by fn(below, top)
+    kTextCall,      // replace the nargs top values by the built-in function code of them
+    kNegate,        // negate the top
   };
   Kind kind;
   uint8_t negate;  // kNode, kElement: the value read is negated
+  int8_t nargs;
   OZK_OP_TYPE code;
   double constant;
+  const char* text;
   CtVar* node;
   CtVar* index;
   CondNumericFn fn;
@@ -231,6 +239,9 @@ class CCondOutput {
   void RepointTextsAfterCall(uint64_t epoch_before);
   double ReplayTape(OZK_COND_TERM* terms, const CondTapeStep* steps, int count, int value,
                     OZK_EQ_RESULT* result);
+  // Runs a warm line's program into *value; false when a node's type changed since it was made
+  // or an index names a child that does not exist yet.
+  bool RunFastProgram(CondFastProgram& p, OZK_EQ_RESULT* result, double* value);
   void RestoreTokenPosition(char* saved);
 
   CtVar* root_;

@@ -53,19 +53,40 @@ bool HoldsLine(const OZK_CACHED_COND_TERMS& rec, const char* text) {
   return child;
 }
 
-// Runs p into *value; false when a node no longer holds a plain number or an index names a child
-// that does not exist yet.
-[[gnu::always_inline]] inline bool RunFastProgram(CondFastProgram& p, OZK_EQ_RESULT* result,
-                                                  double* value) {
+// A value of the program as a term, for the operators and functions shared with the full
+// evaluation; text null for a number.
+OZK_COND_TERM AsTerm(double value, const char* text) {
+  OZK_COND_TERM t;
+  t.value = value;
+  t.text = text;
+  t.type = text ? OP_TEXT : OP_NUMBER;
+  t.variable = nullptr;
+  t.negate = 0;
+  return t;
+}
+
+}  // namespace
+
+[[gnu::always_inline]] inline bool CCondOutput::RunFastProgram(CondFastProgram& p,
+                                                               OZK_EQ_RESULT* result,
+                                                               double* value) {
   double stack[kCondFastStack];
+  const char* texts[kCondFastStack];
   int depth = 0;
   double top = 0;
+  const char* top_text = nullptr;  // set: the top value is this text
+  const auto push = [&](double v, const char* text) {
+    stack[depth] = top;
+    texts[depth] = top_text;
+    ++depth;
+    top = v;
+    top_text = text;
+  };
   for (CondFastOp *it = p.op, *end = p.op + p.count; it != end; ++it) {
     CondFastOp& op = *it;
     switch (op.kind) {
       case CondFastOp::kConstant:
-        stack[depth++] = top;
-        top = op.constant;
+        push(op.constant, nullptr);
         break;
       case CondFastOp::kNode:
       case CondFastOp::kElement: {
@@ -74,20 +95,51 @@ bool HoldsLine(const OZK_CACHED_COND_TERMS& rec, const char* text) {
         // A node that became text or got linked since the program was made: the full way.
         if (!node || !cond::PlainNumber(*node)) return false;
         const double v = node->StoredNumber();
-        stack[depth++] = top;
-        top = op.negate ? -v : v;
+        push(op.negate ? -v : v, nullptr);
+        break;
+      }
+      case CondFastOp::kText: {
+        const char* text = op.text;
+        if (op.node) {
+          if (!cond::TextNode(*op.node)) return false;
+          text = cond::NodeText(*op.node).data();
+        }
+        push(0, text ? text : "");
         break;
       }
       case CondFastOp::kOperator:
         --depth;
         top = cond::NumericOperator(op.code, stack[depth], top);
         break;
+      case CondFastOp::kTextOperator: {
+        --depth;
+        OZK_COND_TERM left = AsTerm(stack[depth], texts[depth]);
+        cond::ApplyOperator(&left, op.code, AsTerm(top, top_text), result);
+        top = left.value;
+        top_text = nullptr;
+        break;
+      }
       case CondFastOp::kCall1:
         top = op.fn(top, 0);
         break;
       case CondFastOp::kCall2:
-        top = op.fn(stack[--depth], top);
+        --depth;
+        top = op.fn(stack[depth], top);
         break;
+      case CondFastOp::kTextCall: {
+        OZK_COND_TERM args[2];
+        args[op.nargs - 1] = AsTerm(top, top_text);
+        if (op.nargs == 2) {
+          --depth;
+          args[0] = AsTerm(stack[depth], texts[depth]);
+        }
+        OZK_COND_TERM out = AsTerm(0, nullptr);
+        CallFunction(&out, op.code, std::span<const OZK_COND_TERM>(args, op.nargs), result,
+                     nullptr);
+        top = out.value;
+        top_text = nullptr;
+        break;
+      }
       case CondFastOp::kNegate:
         top = -top;
         break;
@@ -98,8 +150,6 @@ bool HoldsLine(const OZK_CACHED_COND_TERMS& rec, const char* text) {
   *value = top;
   return true;
 }
-
-}  // namespace
 
 CondCacheTable* CCondOutput::ThreadCacheTable() {
   const std::thread::id me = std::this_thread::get_id();

@@ -70,6 +70,31 @@ class CondTest : public ::testing::Test {
     return v;
   }
 
+  // line evaluated by an evaluator that has never seen it (its own cache): the full evaluation.
+  double Fresh(const std::string& line, std::string* text) {
+    CCondOutput fresh(&root_);
+    OZK_EQ_RESULT r{};
+    const double v = fresh.EvalCondition(line.c_str(), &r);
+    *text = r.text;
+    return v;
+  }
+
+  // Evaluates the warm line (first: it may be the one to create a missing element) and expects
+  // the fresh evaluation's value and text.
+  void ExpectWarmAsFresh(const std::string& line, const std::string& why) {
+    const double warm = Eval(line);
+    std::string fresh_text;
+    const double fresh = Fresh(line, &fresh_text);
+    EXPECT_TRUE(warm == fresh || (warm != warm && fresh != fresh))
+        << line << " after " << why << ": warm " << warm << ", fresh " << fresh;
+    EXPECT_EQ(text_, fresh_text) << line << " after " << why;
+  }
+
+  // Evaluates line until it is warm (parsed, recorded, then compiled).
+  void Warm(const std::string& line) {
+    for (int k = 0; k < 3; ++k) Eval(line);
+  }
+
   std::string text_;
   OZK_NEXT_OP_TYPE next_ = NEXT_OP_CONTINUE;
 };

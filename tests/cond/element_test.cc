@@ -11,30 +11,6 @@ class ElementTest : public CondTest {
     Var("i") = 2.0;
     Var("a") = 1.0;
   }
-
-  // line evaluated by an evaluator that has never seen it (its own cache): the full evaluation.
-  double Fresh(const std::string& line, std::string* text) {
-    CCondOutput fresh(&root_);
-    OZK_EQ_RESULT r{};
-    const double v = fresh.EvalCondition(line.c_str(), &r);
-    *text = r.text;
-    return v;
-  }
-
-  // Evaluates the warm line (first: it may be the one to create a missing element) and expects
-  // the fresh evaluation's value and text.
-  void ExpectAsFresh(const std::string& line, const std::string& why) {
-    const double warm = Eval(line);
-    std::string fresh_text;
-    const double fresh = Fresh(line, &fresh_text);
-    EXPECT_TRUE(warm == fresh || (warm != warm && fresh != fresh))
-        << line << " after " << why << ": warm " << warm << ", fresh " << fresh;
-    EXPECT_EQ(text_, fresh_text) << line << " after " << why;
-  }
-
-  void Warm(const std::string& line) {
-    for (int k = 0; k < 3; ++k) Eval(line);
-  }
 };
 
 TEST_F(ElementTest, IndexValueChangesAreFollowed) {
@@ -56,8 +32,8 @@ TEST_F(ElementTest, IndexValueChangesAreFollowed) {
     Warm(line);
     for (const auto& s : steps) {
       Var("i") = s.i;
-      ExpectAsFresh(line, s.why);
-      ExpectAsFresh(line, std::string(s.why) + ", once more");
+      ExpectWarmAsFresh(line, s.why);
+      ExpectWarmAsFresh(line, std::string(s.why) + ", once more");
     }
   }
   // The element a large index named was created by the evaluation, as a path walk creates it.
@@ -67,45 +43,45 @@ TEST_F(ElementTest, IndexValueChangesAreFollowed) {
 TEST_F(ElementTest, ElementAndIndexNodesMayChangeUnderAWarmLine) {
   const std::string line = "Tbl[i] * 2 + 1";
   Warm(line);
-  ExpectAsFresh(line, "nothing");
+  ExpectWarmAsFresh(line, "nothing");
   EXPECT_DOUBLE_EQ(Eval(line), 41);
 
   Var("Tbl")[2] = 7.0;
-  ExpectAsFresh(line, "a new element value");
+  ExpectWarmAsFresh(line, "a new element value");
   EXPECT_DOUBLE_EQ(Eval(line), 15);
 
   Var("Tbl").Index("2", 0)->Release();
-  ExpectAsFresh(line, "the element's deletion");  // the element is created again, 0
+  ExpectWarmAsFresh(line, "the element's deletion");  // the element is created again, 0
   EXPECT_DOUBLE_EQ(Eval(line), 1);
   Var("Tbl")[2] = 3.0;
-  ExpectAsFresh(line, "the element's re-creation");
+  ExpectWarmAsFresh(line, "the element's re-creation");
   EXPECT_DOUBLE_EQ(Eval(line), 7);
 
   cond_.AppVar()->Index("i", 0)->Release();
   Var("i") = 4.0;
-  ExpectAsFresh(line, "the index variable's re-creation");
+  ExpectWarmAsFresh(line, "the index variable's re-creation");
   EXPECT_DOUBLE_EQ(Eval(line), 81);
 
   Var("i") = "3";
-  ExpectAsFresh(line, "the index turning to text");
+  ExpectWarmAsFresh(line, "the index turning to text");
   Var("i") = 3.0;
-  ExpectAsFresh(line, "the index turning back to a number");
+  ExpectWarmAsFresh(line, "the index turning back to a number");
   EXPECT_DOUBLE_EQ(Eval(line), 61);
 
   const std::string joined = "Tbl[i] + 1";
   Warm(joined);
   Var("Tbl")[3] = "x";
-  ExpectAsFresh(line, "the element turning to text");
+  ExpectWarmAsFresh(line, "the element turning to text");
   EXPECT_DOUBLE_EQ(Eval(line), 1);  // a text counts as 0 in a product
-  ExpectAsFresh(joined, "the element turning to text");
+  ExpectWarmAsFresh(joined, "the element turning to text");
   EXPECT_EQ(text_, "x1");
   Var("Tbl")[3] = 5.0;
-  ExpectAsFresh(line, "the element turning back to a number");
+  ExpectWarmAsFresh(line, "the element turning back to a number");
   EXPECT_DOUBLE_EQ(Eval(line), 11);
 
   Var("Tbl").Rename("Old");
   Var("Tbl")[3] = 100.0;
-  ExpectAsFresh(line, "the array's rename and a new array");
+  ExpectWarmAsFresh(line, "the array's rename and a new array");
   EXPECT_DOUBLE_EQ(Eval(line), 201);
 }
 
@@ -117,11 +93,11 @@ TEST_F(ElementTest, IndexNamesThatAreNoPlainVariableKeepTheirMeaning) {
                          "Tbl[j] + Tbl[i] + Tbl[4]"};
   for (const char* line : lines) {
     Warm(line);
-    ExpectAsFresh(line, "warming");
+    ExpectWarmAsFresh(line, "warming");
     Var("i") = 0.0;
     Var("j") = 3.0;
     Var("Tbl")[3] = 1.0;
-    ExpectAsFresh(line, "new indexes");
+    ExpectWarmAsFresh(line, "new indexes");
     Var("i") = 2.0;
     Var("j") = 1.0;
     Var("Tbl")[3] = 30.0;
