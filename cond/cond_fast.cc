@@ -104,13 +104,13 @@ class Compiler {
 
  private:
   // Whether the step can run here, and whether its value is a text.
-  static bool Typed(Expr* e) {
+  bool Typed(const Expr* e) const {
     switch (e->kind) {
       case Expr::kNegate:
         return !e->reads_text;  // a negated group that holds a text stays a text
       case Expr::kOperator:
         // A text on the left of "+" makes a joined text; everything else gives a number.
-        return !(e->code == OP_ADD && e->reads_text);
+        return !(e->code == OP_ADD && exprs_[e->a].text);
       case Expr::kCall:
         return e->reads_text || !IsNumericCall(e->code) ? IsTextToNumberCall(e->code) : true;
       default:

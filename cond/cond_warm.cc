@@ -160,8 +160,7 @@ CondCacheTable* CCondOutput::ThreadCacheTable() {
     if (cache_threads_[i] == std::thread::id()) {
       cache_threads_[i] = me;
       if (!cache_tables_[i]) {
-        cache_tables_[i] = std::make_unique<CondCacheTable>();
-        std::memset(cache_tables_[i].get(), 0, sizeof(CondCacheTable));
+        cache_tables_[i] = std::make_unique<CondCacheTable>();  // zeroed
       }
       return cache_tables_[i].get();
     }
