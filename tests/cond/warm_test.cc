@@ -229,3 +229,43 @@ TEST_F(WarmTest, ATextVariableDeletedAndRecreatedIsFoundAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lines made of random tokens: whatever the warm program makes of them, it must agree with a
+// fresh evaluation, before and after the variables change.
+TEST_F(WarmTest, RandomLinesAgreeWithAFreshEvaluation) {
+  const char* tokens[] = {"a",       "b",     "-c",   "2",       "0",     "s",      "\"PASS\"",
+                          "Tbl[i]",  "(",     ")",    "-(",      "+",     "-",      "*",
+                          "/",       "%",     "=",    "!=",      ">",     "<=",     "AND",
+                          "OR",      "<<",    "&",    "|",       "sqrt(", "pow(",   ",",
+                          "strlen(", "find(", "int(", "getbit(", "-sin(", "atan2(", "i"};
+  constexpr size_t kTokens = sizeof(tokens) / sizeof(tokens[0]);
+  for (int k = 0; k < 4; ++k) Var("Tbl")[k] = k + 0.5;
+  Var("i") = 1.0;
+  Var("s") = "PASS";
+  uint32_t seed = 12345;
+  const auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::string line;
+    const uint32_t length = 1 + next(12);
+    for (uint32_t t = 0; t < length; ++t) {
+      if (!line.empty()) line += ' ';
+      line += tokens[next(kTokens)];
+    }
+    Var("a") = 3.0;
+    Var("i") = 1.0;
+    Var("s") = "PASS";
+    Warm(line);
+    ExpectWarmAsFresh(line, "warming");
+    Var("a") = -7.25;
+    Var("i") = 3.0;
+    Var("s") = "S";
+    ExpectWarmAsFresh(line, "new values");
+  }
+}
+
+}  // namespace
