@@ -158,6 +158,7 @@ class Compiler {
           op.fn = kNumeric[e.code];
         }
         if (!Emit(e.a, p)) return false;
+        if (op.kind == CondFastOp::kOperator && Fuse(exprs_[e.b], &op)) return Push(p, op);
         if (op.nargs == 2) {
           if (!Emit(e.b, p)) return false;
           --depth_;
@@ -174,6 +175,20 @@ class Compiler {
   }
 
   bool Grow() { return ++depth_ <= kCondFastStack; }
+
+  // An operator whose right operand is a constant or a plain number node reads it in place of a
+  // push and a pop: most operators of a line have such an operand.
+  bool Fuse(const Expr& right, CondFastOp* op) {
+    if (right.kind != Expr::kLeaf || right.text || rec_.rebind[right.term]) return false;
+    CondFastOp leaf{};
+    if (!Leaf(rec_.terms[right.term], false, &leaf)) return false;
+    op->kind =
+        leaf.kind == CondFastOp::kNode ? CondFastOp::kOperatorNode : CondFastOp::kOperatorConstant;
+    op->node = leaf.node;
+    op->negate = leaf.negate;
+    op->constant = leaf.constant;
+    return true;
+  }
 
   bool Leaf(const OZK_COND_TERM& t, bool computed_index, CondFastOp* op) {
     if (t.type == OP_TEXT) {

@@ -54,19 +54,21 @@ struct CondTapeStep {
 using CondNumericFn = double (*)(double, double);
 struct CondFastOp {
   enum Kind : uint8_t {
-    kConstant,      // push constant
-    kNode,          // push the number node holds
-    kElement,       // push the number of node's child numbered by the number index holds
-    kText,          // push the text node holds, or text when node is null
-    kOperator,      // replace the two top values by the binary operator code applied to them
-    kTextOperator,  // the same where a value is a text (the result is a number)
-    kCall1,         // replace the top by fn(top, 0)
-    kCall2,         // replace the two top values by fn(below, top)
-    kTextCall,      // replace the nargs top values by the built-in function code of them
-    kNegate,        // negate the top
+    kConstant,          // push constant
+    kNode,              // push the number node holds
+    kElement,           // push the number of node's child numbered by the number index holds
+    kText,              // push the text node holds, or text when node is null
+    kOperator,          // replace the two top values by the binary operator code applied to them
+    kOperatorNode,      // apply the operator code to the top and the number node holds
+    kOperatorConstant,  // apply the operator code to the top and constant
+    kTextOperator,      // the same where a value is a text (the result is a number)
+    kCall1,             // replace the top by fn(top, 0)
+    kCall2,             // replace the two top values by fn(below, top)
+    kTextCall,          // replace the nargs top values by the built-in function code of them
+    kNegate,            // negate the top
   };
   Kind kind;
-  uint8_t negate;  // kNode, kElement: the value read is negated
+  uint8_t negate;  // kNode, kElement, kOperatorNode: the value read is negated
   int8_t nargs;
   OZK_OP_TYPE code;
   double constant;

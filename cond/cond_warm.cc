@@ -53,6 +53,14 @@ bool HoldsLine(const OZK_CACHED_COND_TERMS& rec, const char* text) {
   return child;
 }
 
+// The number node holds, negated when negate is set; false when there is no node or it became
+// text or got linked since the program was made (the line then takes the full way).
+bool ReadNumber(const CtVar* node, bool negate, double* v) {
+  if (!node || !cond::PlainNumber(*node)) return false;
+  *v = negate ? -node->StoredNumber() : node->StoredNumber();
+  return true;
+}
+
 // A value of the program as a term, for the operators and functions shared with the full
 // evaluation; text null for a number.
 OZK_COND_TERM AsTerm(double value, const char* text) {
@@ -91,13 +99,22 @@ OZK_COND_TERM AsTerm(double value, const char* text) {
       case CondFastOp::kNode:
       case CondFastOp::kElement: {
         if (op.kind == CondFastOp::kElement && !cond::PlainNumber(*op.index)) return false;
-        const CtVar* node = op.kind == CondFastOp::kNode ? op.node : Element(op);
-        // A node that became text or got linked since the program was made: the full way.
-        if (!node || !cond::PlainNumber(*node)) return false;
-        const double v = node->StoredNumber();
-        push(op.negate ? -v : v, nullptr);
+        double v;
+        if (!ReadNumber(op.kind == CondFastOp::kNode ? op.node : Element(op), op.negate, &v)) {
+          return false;
+        }
+        push(v, nullptr);
         break;
       }
+      case CondFastOp::kOperatorNode: {
+        double v;
+        if (!ReadNumber(op.node, op.negate, &v)) return false;
+        top = cond::NumericOperator(op.code, top, v);
+        break;
+      }
+      case CondFastOp::kOperatorConstant:
+        top = cond::NumericOperator(op.code, top, op.constant);
+        break;
       case CondFastOp::kText: {
         const char* text = op.text;
         if (op.node) {

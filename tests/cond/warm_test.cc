@@ -172,9 +172,10 @@ TEST_F(WarmTest, LinesReadingTextsFollowTheirVariables) {
       "getchar(s, 1) + getchar(s, 99)",
       "int(t) + float(\"2.5\") * 2",
       "-strlen(t) + (s = t)",
-      "s * 2 + a",  // a text counts as 0 in arithmetic
-      "a + s",      // a number on the left of "+" adds the value field
-      "s + 1",      // a text on the left joins: the full evaluation
+      "s * 2 + a",      // a text counts as 0 in arithmetic
+      "a + s",          // a number on the left of "+" adds the value field
+      "a - s > t * 1",  // read in place of a push while they are numbers
+      "s + 1",          // a text on the left joins: the full evaluation
       "(s) = \"PASS\"",
       "-(s) = \"PASS\"",    // a negated group of a text stays a text
       "string(a) = \"3\"",  // a produced text: the full evaluation
