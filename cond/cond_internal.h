@@ -104,7 +104,8 @@ inline double NumericOperator(OZK_OP_TYPE code, double a, double b) {
 }
 
 // A built-in function of numbers alone (no text, no side effect but int's); false for every other
-// code. x and y are the first two arguments (0 when absent).
+// code. x and y are the first two arguments (0 when absent). Inline: the warm program calls each
+// function through a pointer of its own, with the code folded away.
 inline bool NumericFunction(OZK_OP_TYPE code, double x, double y, double* v) {
   switch (code) {
     case FN_SIN:
@@ -162,10 +163,10 @@ inline bool NumericFunction(OZK_OP_TYPE code, double x, double y, double* v) {
   }
 }
 
-// Makes rec's numeric program from its recorded steps and the nodes its terms hold now; leaves it
-// unready when a value is text, a node needs the full read, a call is no function of numbers or
-// a computed index is more than one variable below app_var (that is no function of functions).
-// Valid while the record's bindings are.
+// Makes rec's warm program from its recorded steps and the nodes its terms hold now; leaves it
+// unready when a step would produce a text or have an effect, a node needs the full read, or a
+// computed index is more than one plain variable below app_var (one that names no function of
+// functions). Valid while the record's bindings are.
 void CompileFastProgram(OZK_CACHED_COND_TERMS* rec, CtVar* app_var, CtVar* functions);
 
 // Whether node's number can be read as held: text, register-attached and mirrored nodes need the

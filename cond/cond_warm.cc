@@ -1,7 +1,7 @@
 // The warm path of EvalCondition: the calling thread's table, the line's record found by the
-// line's address, and the record's numeric program run on a stack of plain numbers. Everything
-// else goes to the full evaluation (EvalTerms). What runs for every image lives in this one file
-// so that it compiles into one function.
+// line's address, and the record's program run on a small stack of values. Everything else goes
+// to the full evaluation (EvalTerms). What runs for every image lives in this one file so that it
+// compiles into one function.
 #include <charconv>
 #include <cstring>
 #include <mutex>
@@ -40,6 +40,7 @@ bool HoldsLine(const OZK_CACHED_COND_TERMS& rec, const char* text) {
 
 // The element of op's array named by the value of op's index; null when it does not exist yet
 // or the index is negative (a name that does not start with a digit is resolved indirectly).
+// Out of line: a new index is rare, and its lookup would crowd the run loop.
 [[gnu::noinline]] CtVar* Element(CondFastOp& op) {
   const int32_t n = cond::ToInt32(op.index->StoredNumber());
   if (op.last_element && n == op.last_index) return op.last_element;
