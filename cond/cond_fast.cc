@@ -149,6 +149,7 @@ class Compiler {
       case Expr::kCall:
         op.code = e.code;
         op.nargs = e.kind == Expr::kOperator ? 2 : e.nargs;
+        op.texts = (exprs_[e.a].text ? 1 : 0) | (op.nargs == 2 && exprs_[e.b].text ? 2 : 0);
         if (e.kind == Expr::kOperator) {
           op.kind = e.reads_text ? CondFastOp::kTextOperator : CondFastOp::kOperator;
         } else if (e.reads_text || !IsNumericCall(e.code)) {

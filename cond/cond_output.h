@@ -61,7 +61,7 @@ struct CondFastOp {
     kOperator,          // replace the two top values by the binary operator code applied to them
     kOperatorNode,      // apply the operator code to the top and the number node holds
     kOperatorConstant,  // apply the operator code to the top and constant
-    kTextOperator,      // the same where a value is a text (the result is a number)
+    kTextOperator,      // kOperator where a value is a text (the result is a number)
     kCall1,             // replace the top by fn(top, 0)
     kCall2,             // replace the two top values by fn(below, top)
     kTextCall,          // replace the nargs top values by the built-in function code of them
@@ -69,6 +69,7 @@ struct CondFastOp {
   };
   Kind kind;
   uint8_t negate;  // kNode, kElement, kOperatorNode: the value read is negated
+  uint8_t texts;   // kTextOperator, kTextCall: bit k set when operand k is a text
   int8_t nargs;
   OZK_OP_TYPE code;
   double constant;

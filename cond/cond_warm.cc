@@ -79,42 +79,37 @@ OZK_COND_TERM AsTerm(double value, const char* text) {
 [[gnu::always_inline]] inline bool CCondOutput::RunFastProgram(CondFastProgram& p,
                                                                OZK_EQ_RESULT* result,
                                                                double* value) {
+  // The values live in memory, not in registers: the calls some steps make would force them
+  // there around every step anyway. A text is known to be one from the program alone.
   double stack[kCondFastStack];
   const char* texts[kCondFastStack];
-  int depth = 0;
-  double top = 0;
-  const char* top_text = nullptr;  // set: the top value is this text
-  const auto push = [&](double v, const char* text) {
-    stack[depth] = top;
-    texts[depth] = top_text;
-    ++depth;
-    top = v;
-    top_text = text;
+  const auto as_term = [&](int at, int k, const CondFastOp& op) {
+    return AsTerm(stack[at], (op.texts >> k) & 1 ? texts[at] : nullptr);
   };
+  int depth = 0;
   for (CondFastOp *it = p.op, *end = p.op + p.count; it != end; ++it) {
     CondFastOp& op = *it;
     switch (op.kind) {
       case CondFastOp::kConstant:
-        push(op.constant, nullptr);
+        stack[depth++] = op.constant;
         break;
       case CondFastOp::kNode:
-      case CondFastOp::kElement: {
+      case CondFastOp::kElement:
         if (op.kind == CondFastOp::kElement && !cond::PlainNumber(*op.index)) return false;
-        double v;
-        if (!ReadNumber(op.kind == CondFastOp::kNode ? op.node : Element(op), op.negate, &v)) {
+        if (!ReadNumber(op.kind == CondFastOp::kNode ? op.node : Element(op), op.negate,
+                        &stack[depth])) {
           return false;
         }
-        push(v, nullptr);
+        ++depth;
         break;
-      }
       case CondFastOp::kOperatorNode: {
         double v;
         if (!ReadNumber(op.node, op.negate, &v)) return false;
-        top = cond::NumericOperator(op.code, top, v);
+        stack[depth - 1] = cond::NumericOperator(op.code, stack[depth - 1], v);
         break;
       }
       case CondFastOp::kOperatorConstant:
-        top = cond::NumericOperator(op.code, top, op.constant);
+        stack[depth - 1] = cond::NumericOperator(op.code, stack[depth - 1], op.constant);
         break;
       case CondFastOp::kText: {
         const char* text = op.text;
@@ -122,50 +117,45 @@ OZK_COND_TERM AsTerm(double value, const char* text) {
           if (!cond::TextNode(*op.node)) return false;
           text = cond::NodeText(*op.node).data();
         }
-        push(0, text ? text : "");
+        texts[depth] = text ? text : "";
+        stack[depth++] = 0;
         break;
       }
       case CondFastOp::kOperator:
         --depth;
-        top = cond::NumericOperator(op.code, stack[depth], top);
+        stack[depth - 1] = cond::NumericOperator(op.code, stack[depth - 1], stack[depth]);
         break;
       case CondFastOp::kTextOperator: {
         --depth;
-        OZK_COND_TERM left = AsTerm(stack[depth], texts[depth]);
-        cond::ApplyOperator(&left, op.code, AsTerm(top, top_text), result);
-        top = left.value;
-        top_text = nullptr;
+        OZK_COND_TERM left = as_term(depth - 1, 0, op);
+        cond::ApplyOperator(&left, op.code, as_term(depth, 1, op), result);
+        stack[depth - 1] = left.value;
         break;
       }
       case CondFastOp::kCall1:
-        top = op.fn(top, 0);
+        stack[depth - 1] = op.fn(stack[depth - 1], 0);
         break;
       case CondFastOp::kCall2:
         --depth;
-        top = op.fn(stack[depth], top);
+        stack[depth - 1] = op.fn(stack[depth - 1], stack[depth]);
         break;
       case CondFastOp::kTextCall: {
-        OZK_COND_TERM args[2];
-        args[op.nargs - 1] = AsTerm(top, top_text);
-        if (op.nargs == 2) {
-          --depth;
-          args[0] = AsTerm(stack[depth], texts[depth]);
-        }
+        depth -= op.nargs;
+        const OZK_COND_TERM args[2] = {as_term(depth, 0, op), as_term(depth + 1, 1, op)};
         OZK_COND_TERM out = AsTerm(0, nullptr);
         CallFunction(&out, op.code, std::span<const OZK_COND_TERM>(args, op.nargs), result,
                      nullptr);
-        top = out.value;
-        top_text = nullptr;
+        stack[depth++] = out.value;
         break;
       }
       case CondFastOp::kNegate:
-        top = -top;
+        stack[depth - 1] = -stack[depth - 1];
         break;
     }
   }
   // An assignment of int(...) always stores a number.
   if (p.clears_text && result) result->text[0] = '\0';
-  *value = top;
+  *value = stack[0];
   return true;
 }
 
