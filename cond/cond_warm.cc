@@ -18,15 +18,9 @@ size_t LineMemoSlot(const char* text) {
   return static_cast<size_t>(h >> 59) % kCondRememberedLines;
 }
 
-// Whether text is the record's line: its size bytes (terminator included) compared one by one,
-// so that a shorter text is never read past its own terminator (which differs from the line's
-// byte there). Short lines compare faster this way than through the library's strcmp.
+// Whether text is the record's line.
 bool HoldsLine(const OZK_CACHED_COND_TERMS& rec, const char* text) {
-  const size_t size = rec.length;
-  for (size_t i = 0; i < size; ++i) {
-    if (rec.source[i] != text[i]) return false;
-  }
-  return size != 0;
+  return rec.length != 0 && std::strcmp(rec.source, text) == 0;
 }
 
 // The record text was found in last by its address, when it still holds text; the common case,
