@@ -63,6 +63,17 @@ void BM_EvalCondition(benchmark::State& state) {
 }
 BENCHMARK(BM_EvalCondition)->DenseRange(0, 9);
 
+// The part of every evaluation above that is no evaluation: entering and leaving the tree lock,
+// which reading the tree's nodes requires. muparser reads plain doubles without a lock.
+void BM_TreeLock(benchmark::State& state) {
+  for (auto _ : state) {
+    CtVarLock lock;
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_TreeLock);
+
 #ifdef VEL_HAVE_MUPARSER
 void BM_MuParser(benchmark::State& state) {
   const char* line = kLines[state.range(0)].muparser;

@@ -118,21 +118,6 @@ void ClearArgs(OZK_COND_TERM (&args)[4]) {
 
 }  // namespace
 
-double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
-  if (!text) return 0;
-  CtVarLock lock;
-  const uint64_t epoch = CtVar::StructureEpoch();
-  size_t len = 0;
-  OZK_CACHED_COND_TERMS* rec = FindCachedLine(text, &len);
-  if (rec && rec->pinned_nodes && rec->bound_epoch != epoch) rec = nullptr;
-  if (rec && rec->fast.ready && rec->bound_epoch == epoch && rec->bound_local == nullptr &&
-      !(result && result->local)) {
-    double value;
-    if (cond::RunFastProgram(*rec, result, &value)) return value;
-  }
-  return EvalTerms(text, len, rec, epoch, result);
-}
-
 double CCondOutput::EvalTerms(const char* text, size_t len, OZK_CACHED_COND_TERMS* rec,
                               uint64_t epoch, OZK_EQ_RESULT* result) {
   CtVar* const local = result ? result->local : nullptr;
@@ -253,7 +238,7 @@ double CCondOutput::EvalTerms(const char* text, size_t len, OZK_CACHED_COND_TERM
       line_record->bound_local == nullptr && line_record->count == count &&
       std::strcmp(line_record->source, text) == 0 &&
       line_record->bound_epoch == CtVar::StructureEpoch()) {
-    cond::CompileFastProgram(line_record);
+    cond::CompileFastProgram(line_record, app_var_, equation_tree_);
   }
   return value;
 }

@@ -7,8 +7,8 @@
 
 #include "cond/cond_output.h"
 #include "cond/cond_types.h"
-
-class CtVar;
+#include "cond/op_table.h"
+#include "vartree/tvar.h"
 
 namespace cond {
 
@@ -104,16 +104,82 @@ inline double NumericOperator(OZK_OP_TYPE code, double a, double b) {
 }
 
 // A built-in function of numbers alone (no text, no side effect but int's); false for every other
-// code. x and y are the first two arguments (0 when absent).
-bool NumericFunction(OZK_OP_TYPE code, double x, double y, double* v);
+// code. x and y are the first two arguments (0 when absent). Inline: the warm program calls each
+// function through a pointer of its own, with the code folded away.
+inline bool NumericFunction(OZK_OP_TYPE code, double x, double y, double* v) {
+  switch (code) {
+    case FN_SIN:
+      *v = std::sin(x);
+      return true;
+    case FN_COS:
+      *v = std::cos(x);
+      return true;
+    case FN_TAN:
+      *v = std::tan(x);
+      return true;
+    case FN_ASIN:
+      *v = std::asin(x);
+      return true;
+    case FN_ACOS:
+      *v = std::acos(x);
+      return true;
+    case FN_ATAN:
+      *v = std::atan(x);
+      return true;
+    case FN_EXP:
+      *v = std::exp(x);
+      return true;
+    case FN_LOGN:
+      *v = std::log(x);
+      return true;
+    case FN_SQRT:
+      *v = std::sqrt(x);
+      return true;
+    case FN_INT:
+      *v = std::trunc(x);
+      return true;
+    case FN_FLOAT:
+      *v = x;
+      return true;
+    case FN_POW:
+      *v = std::pow(x, y);
+      return true;
+    case FN_ATAN2:
+      *v = std::atan2(x, y);
+      return true;
+    case FN_SETBIT:
+      *v = static_cast<double>(
+          static_cast<int64_t>(static_cast<uint64_t>(ToInt64(x)) | (uint64_t{1} << ShiftCount(y))));
+      return true;
+    case FN_CLEARBIT:
+      *v = static_cast<double>(static_cast<int64_t>(static_cast<uint64_t>(ToInt64(x)) &
+                                                    ~(uint64_t{1} << ShiftCount(y))));
+      return true;
+    case FN_GETBIT:
+      *v = static_cast<double>((static_cast<uint64_t>(ToInt64(x)) >> ShiftCount(y)) & 1);
+      return true;
+    default:
+      return false;
+  }
+}
 
-// Makes rec's numeric program from its recorded steps and the nodes its terms hold now; leaves it
-// unready when a value is text, a node needs the full read, a name holds a computed index or a
-// call is no function of numbers. Valid while the record's bindings are.
-void CompileFastProgram(OZK_CACHED_COND_TERMS* rec);
+// Makes rec's warm program from its recorded steps and the nodes its terms hold now; leaves it
+// unready when a step would produce a text or have an effect, a node needs the full read, or a
+// computed index is more than one plain variable below app_var (one that names no function of
+// functions). Valid while the record's bindings are.
+void CompileFastProgram(OZK_CACHED_COND_TERMS* rec, CtVar* app_var, CtVar* functions);
 
-// Runs rec's ready numeric program into *value; false when a node no longer holds a plain number.
-bool RunFastProgram(const OZK_CACHED_COND_TERMS& rec, OZK_EQ_RESULT* result, double* value);
+// Whether node's number can be read as held: text, register-attached and mirrored nodes need the
+// full read.
+inline bool PlainNumber(const CtVar& node) {
+  const uint32_t type = node.GetStoredType();
+  return type != OZK_TVAR_STRING && type != OZK_TVAR_DEST && !node.GetRpc();
+}
+
+// Whether node's text can be read as held.
+inline bool TextNode(const CtVar& node) {
+  return node.GetStoredType() == OZK_TVAR_STRING && !node.GetRpc();
+}
 
 // Applies a binary operator to left and right; the value (or produced text) goes into left.
 void ApplyOperator(OZK_COND_TERM* left, OZK_OP_TYPE code, const OZK_COND_TERM& right,

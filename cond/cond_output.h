@@ -5,8 +5,10 @@
 // function's local node. EvalCondition evaluates a line through a per-thread term cache (six
 // threads get a table of 256 records; others parse every time) and re-binds the cached
 // variables on every evaluation, so a re-created variable or a computed index is always current.
-// A warm line of plain numbers runs as a compiled numeric program instead, while no node has
-// been deleted or renamed since it was bound and each of its nodes still holds a plain number.
+// A warm line whose values give numbers runs as a compiled program instead, while no node has
+// been deleted or renamed since it was bound and each of its nodes still holds the type it was
+// compiled for; an element named by a plain variable index ("Tbl[i]") is looked up by the
+// index's current value on every run.
 // Evaluation never fails: bad input yields 0 or is ignored; EquationSyntaxCheck reports the
 // faults of a line as fixed messages for an editor.
 //
@@ -45,32 +47,49 @@ struct CondTapeStep {
   CtVar* function;
 };
 
-// The numeric form of a line's steps, run on plain numbers without touching the term records:
-// registers are the term positions (plus one that holds 0 for an absent argument), a load puts a
-// constant or a plain numeric node into its register, a step is an operator, a group's negation
-// or a call of a built-in function of numbers.
-struct CondFastLoad {
-  CtVar* node;  // null: the constant
+// The warm form of a line's steps: a postfix program run on a small stack of values, without
+// touching the term records. Numeric operators run in place; built-in functions of numbers are
+// called through direct pointers (a function of one number ignores its second argument). Texts
+// take part only where they give a number; steps with texts share the full evaluation's code.
+using CondNumericFn = double (*)(double, double);
+struct CondFastOp {
+  enum Kind : uint8_t {
+    kConstant,          // push constant
+    kNode,              // push the number node holds
+    kElement,           // push the number of node's child numbered by the number index holds
+    kText,              // push the text node holds, or text when node is null
+    kOperator,          // replace the two top values by the binary operator code applied to them
+    kOperatorNode,      // apply the operator code to the top and the number node holds
+    kOperatorConstant,  // apply the operator code to the top and constant
+    kTextOperator,      // kOperator where a value is a text (the result is a number)
+    kCall1,             // replace the top by fn(top, 0)
+    kCall2,             // replace the two top values by fn(below, top)
+    kTextCall,          // replace the nargs top values by the built-in function code of them
+    kNegate,            // negate the top
+  };
+  Kind kind;
+  uint8_t negate;  // kNode, kElement, kOperatorNode: the value read is negated
+  uint8_t texts;   // kTextOperator, kTextCall: bit k set when operand k is a text
+  int8_t nargs;
+  OZK_OP_TYPE code;
   double constant;
-  int8_t reg;
-  uint8_t negate;
+  const char* text;
+  CtVar* node;
+  CtVar* index;
+  CondNumericFn fn;
+  // kElement: the index last read and the child it named, valid while the bindings are.
+  int32_t last_index;
+  CtVar* last_element;
 };
-struct CondFastStep {
-  OZK_OP_TYPE code;  // a binary operator, a function, or 0 to negate a group's value
-  int8_t target;     // operator: left operand; call: its slot; negated group: its value
-  int8_t a;          // operator: left operand; call: first argument; negated group: its value
-  int8_t b;          // operator: right operand; call: second argument
-  uint8_t negate;    // call: the value is negated
-};
+constexpr int kCondFastOps = 64;
+constexpr int kCondFastStack = 64;
 struct CondFastProgram {
-  uint8_t ready;    // 0: the line needs the full evaluation
-  uint8_t settled;  // the last attempt failed: not tried again until the line is bound anew
-                    // or its steps are recorded again (a text line would try on every run)
-  int8_t result;
-  int8_t loads;
-  int8_t steps;
-  CondFastLoad load[kCondMaxTerms];
-  CondFastStep step[kCondMaxTerms];
+  uint8_t ready;        // 0: the line needs the full evaluation
+  uint8_t settled;      // the last attempt failed: not tried again until the line is bound anew
+                        // or its steps are recorded again (a text line would try on every run)
+  uint8_t clears_text;  // int(...) makes an assignment store a number
+  int8_t count;
+  CondFastOp op[kCondFastOps];
 };
 
 // One record of the term cache. Text pointers of the stored terms point into working.
@@ -96,6 +115,19 @@ struct OZK_CACHED_COND_TERMS {
 
 constexpr int kCondCacheThreads = 6;
 constexpr int kCondCacheSlots = 256;
+constexpr int kCondRememberedLines = 32;
+
+// One thread's table of the term cache, and the records its recent lines were found in by the
+// line's address: summing a line's bytes costs more than running a warm numeric line. A
+// remembered record counts only while it still holds the same text.
+struct CondCacheTable {
+  struct Line {
+    const char* text;
+    OZK_CACHED_COND_TERMS* record;
+  };
+  std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots> records;
+  std::array<Line, kCondRememberedLines> lines;
+};
 constexpr int kCondMaxCachedLine = 99;
 constexpr int kShadowVarCapacity = 100;
 constexpr size_t kPrintQueueLimit = 20000;  // queue size with terminator never reaches this
@@ -200,16 +232,19 @@ class CCondOutput {
   char* ReadBracketedName(char* start, std::string* name);
   std::string ResolveIndexes(const char* name);
   void NoteShadowVar(const std::string& name, CtVar* root);
-  std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* ThreadCacheTable();
-  std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>* FindThreadCacheTable();
-  // The record of the calling thread's table that holds text, or null; *len gets text's length.
-  OZK_CACHED_COND_TERMS* FindCachedLine(const char* text, size_t* len);
+  // The calling thread's table, given to it on first use; null for a seventh thread.
+  CondCacheTable* ThreadCacheTable();
+  // The record of table (may be null) that holds text, or null; *len gets text's length.
+  OZK_CACHED_COND_TERMS* FindCachedLine(CondCacheTable* table, const char* text, size_t* len);
   char*& TokenPosition();
   // SetTerm for callers that hold the tree lock.
   void BindLocked(OZK_COND_TERM* term, CtVar& var, int read);
   void RepointTextsAfterCall(uint64_t epoch_before);
   double ReplayTape(OZK_COND_TERM* terms, const CondTapeStep* steps, int count, int value,
                     OZK_EQ_RESULT* result);
+  // Runs a warm line's program into *value; false when a node's type changed since it was made
+  // or an index names a child that does not exist yet.
+  bool RunFastProgram(CondFastProgram& p, OZK_EQ_RESULT* result, double* value);
   void RestoreTokenPosition(char* saved);
 
   CtVar* root_;
@@ -221,9 +256,7 @@ class CCondOutput {
 
   // The cache tables and their thread assignment are guarded by the tree lock.
   std::array<std::thread::id, kCondCacheThreads> cache_threads_{};
-  uint64_t cache_generation_ = 1;  // grows when the assignment is forgotten
-  std::array<std::unique_ptr<std::array<OZK_CACHED_COND_TERMS, kCondCacheSlots>>, kCondCacheThreads>
-      cache_tables_;
+  std::array<std::unique_ptr<CondCacheTable>, kCondCacheThreads> cache_tables_;
 
   std::atomic<bool> shadow_enabled_{false};
   mutable std::mutex shadow_mutex_;

@@ -309,7 +309,9 @@ void CCondOutput::BindLocked(OZK_COND_TERM* term, CtVar& var, int read) {
   uint32_t type = var.GetStoredType();
   if (type == OZK_TVAR_DEST) type = var.GetType();
   if (type == OZK_TVAR_STRING) {
+    // A text counts as 0 where a number is wanted, also when the term held a number before.
     term->type = OP_TEXT;
+    term->value = 0;
     term->text = read ? cond::NodeText(var).data() : nullptr;
     if (!term->text) term->text = "";
   } else {

@@ -29,72 +29,7 @@ double LeadingNumber(const char* s, bool fractional) {
   return negative ? -v : v;
 }
 
-int BitIndex(double n) {
-  return static_cast<int>(((cond::ToInt64(n) % 64) + 64) % 64);
-}
-
 }  // namespace
-
-namespace cond {
-
-bool NumericFunction(OZK_OP_TYPE code, double x, double y, double* v) {
-  switch (code) {
-    case FN_SIN:
-      *v = std::sin(x);
-      return true;
-    case FN_COS:
-      *v = std::cos(x);
-      return true;
-    case FN_TAN:
-      *v = std::tan(x);
-      return true;
-    case FN_ASIN:
-      *v = std::asin(x);
-      return true;
-    case FN_ACOS:
-      *v = std::acos(x);
-      return true;
-    case FN_ATAN:
-      *v = std::atan(x);
-      return true;
-    case FN_EXP:
-      *v = std::exp(x);
-      return true;
-    case FN_LOGN:
-      *v = std::log(x);
-      return true;
-    case FN_SQRT:
-      *v = std::sqrt(x);
-      return true;
-    case FN_INT:
-      *v = std::trunc(x);
-      return true;
-    case FN_FLOAT:
-      *v = x;
-      return true;
-    case FN_POW:
-      *v = std::pow(x, y);
-      return true;
-    case FN_ATAN2:
-      *v = std::atan2(x, y);
-      return true;
-    case FN_SETBIT:
-      *v = static_cast<double>(
-          static_cast<int64_t>(static_cast<uint64_t>(ToInt64(x)) | (uint64_t{1} << BitIndex(y))));
-      return true;
-    case FN_CLEARBIT:
-      *v = static_cast<double>(
-          static_cast<int64_t>(static_cast<uint64_t>(ToInt64(x)) & ~(uint64_t{1} << BitIndex(y))));
-      return true;
-    case FN_GETBIT:
-      *v = static_cast<double>((static_cast<uint64_t>(ToInt64(x)) >> BitIndex(y)) & 1);
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace cond
 
 bool CCondOutput::MathFunction(OZK_COND_TERM* out, OZK_OP_TYPE code,
                                std::span<const OZK_COND_TERM> args, OZK_EQ_RESULT* result) {

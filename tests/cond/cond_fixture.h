@@ -8,6 +8,36 @@
 
 #include "cond/cond_output.h"
 #include "vartree/tvar.h"
+#include "vartree/tvar_seams.h"
+
+// A server whose node value grows by one on every read.
+class CountingRemote : public XTVarRemote {
+ public:
+  int ReadVar(const std::string&, uint32_t, TVarRemoteValue* out) override {
+    out->type = OZK_TVAR_DOUBLE;
+    out->number = ++reads;
+    return 1;
+  }
+  int WriteVar(const std::string&, uint32_t, double, std::span<const uint8_t>,
+               const std::string&) override {
+    return 1;
+  }
+  int GetNextChildName(const std::string&, const std::string&, std::string*) override { return 0; }
+  uint32_t GetNumChildren(const std::string&) override { return 0; }
+  uint32_t Release(const std::string&, int) override { return 0; }
+  uint32_t ReadTreeSize(const std::string&) override { return 0; }
+  int ReadTree(const std::string&, uint32_t, std::vector<uint8_t>*) override { return 0; }
+  int Lock(const std::string&, uint32_t) override { return 1; }
+  int UnLock(const std::string&) override { return 1; }
+  int MoveUp(const std::string&) override { return 0; }
+  int MoveDown(const std::string&) override { return 0; }
+  uint32_t GetRefCount(const std::string&) override { return 0; }
+  int Rename(const std::string&, const std::string&) override { return 0; }
+  int PlaceAfter(const std::string&, const std::string&) override { return 0; }
+  XTVarDests* GetAppDest() override { return nullptr; }
+
+  int reads = 0;
+};
 
 class CondTest : public ::testing::Test {
  protected:
@@ -38,6 +68,31 @@ class CondTest : public ::testing::Test {
     text_ = r.text;
     next_ = r.next;
     return v;
+  }
+
+  // line evaluated by an evaluator that has never seen it (its own cache): the full evaluation.
+  double Fresh(const std::string& line, std::string* text) {
+    CCondOutput fresh(&root_);
+    OZK_EQ_RESULT r{};
+    const double v = fresh.EvalCondition(line.c_str(), &r);
+    *text = r.text;
+    return v;
+  }
+
+  // Evaluates the warm line (first: it may be the one to create a missing element) and expects
+  // the fresh evaluation's value and text.
+  void ExpectWarmAsFresh(const std::string& line, const std::string& why) {
+    const double warm = Eval(line);
+    std::string fresh_text;
+    const double fresh = Fresh(line, &fresh_text);
+    EXPECT_TRUE(warm == fresh || (warm != warm && fresh != fresh))
+        << line << " after " << why << ": warm " << warm << ", fresh " << fresh;
+    EXPECT_EQ(text_, fresh_text) << line << " after " << why;
+  }
+
+  // Evaluates line until it is warm (parsed, recorded, then compiled).
+  void Warm(const std::string& line) {
+    for (int k = 0; k < 3; ++k) Eval(line);
   }
 
   std::string text_;
