@@ -19,6 +19,7 @@
 #include "link/result_message_ids.h"
 #include "link/vel_app_client.h"
 #include "platform/process.h"
+#include "tests/common/test_sandbox.h"
 #include "tests/results/part_image.h"
 #include "vartree/tvar.h"
 
@@ -63,41 +64,15 @@ class CapturingClient : public CVelAppClient {
 class ResultsEndToEnd : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vel_results_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    setenv("XDG_DATA_HOME", (dir_ + "/user").c_str(), 1);
-    setenv("XDG_DATA_DIRS", (dir_ + "/all").c_str(), 1);
-    setenv("VEL_ENGINE_ROOT", (dir_ + "/engine").c_str(), 1);
-    port_ = 24000 + getpid() % 20000;
-    setenv("VEL_SERVER_PORT", std::to_string(port_).c_str(), 1);
     if (GetParam()) StartServer();
     ASSERT_EQ(client_.ConnectToVelServer(GetParam() ? L"127.0.0.1" : L"loopback", 2), 1);
   }
-  void TearDown() override {
-    client_.Close(0);
-    if (server_pid_ > 0) {
-      kill(server_pid_, SIGKILL);
-      waitpid(server_pid_, nullptr, 0);
-    }
-    fs::remove_all(dir_);
-  }
-  void StartServer() {
-    std::vector<std::string> args = {
-        VEL_SERVER_BIN, "--port", std::to_string(port_), "--root", dir_ + "/server",
-        "--seed",       "99"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ASSERT_EQ(posix_spawn(&server_pid_, VEL_SERVER_BIN, nullptr, nullptr, argv.data(), environ), 0);
-    for (int i = 0; i < 500 && !port::PortAccepts("127.0.0.1", port_); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(port::PortAccepts("127.0.0.1", port_));
-  }
+  void TearDown() override { client_.Close(0); }
+  void StartServer() { box_.StartServer(VEL_SERVER_BIN, {"--seed", "99"}); }
 
-  std::string dir_;
-  int port_ = 0;
-  pid_t server_pid_ = -1;
+  TestSandbox box_{"vel_results", 24000};
+  const std::string& dir_ = box_.dir();
+  const int port_ = box_.port();
   CapturingClient client_;
 };
 

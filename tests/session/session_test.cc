@@ -22,6 +22,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "tests/common/test_sandbox.h"
 #include "vartree/tvar.h"
 
 extern char** environ;
@@ -38,54 +39,28 @@ struct Shown {
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vel_session_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    setenv("XDG_DATA_HOME", (dir_ + "/user").c_str(), 1);
-    setenv("XDG_DATA_DIRS", (dir_ + "/all").c_str(), 1);
-    setenv("VEL_ENGINE_ROOT", (dir_ + "/engine").c_str(), 1);
-    // A port of this process's own, so that concurrent runs do not meet.
-    port_ = 21000 + getpid() % 20000;
-    setenv("VEL_SERVER_PORT", std::to_string(port_).c_str(), 1);
+    ASSERT_FALSE(dir_.empty());
     port::SetMessageBoxHandler(
         [this](const std::wstring& text, const std::wstring& title, port::MessageKind kind) {
           shown_.push_back({text, title, kind});
           return answer_;
         });
   }
-  void TearDown() override {
-    port::SetMessageBoxHandler(nullptr);
-    StopServer();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { port::SetMessageBoxHandler(nullptr); }
 
   void StartServer(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {VEL_SERVER_BIN, "--port", std::to_string(port_), "--root",
-                                     dir_ + "/server"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ASSERT_EQ(posix_spawn(&server_pid_, VEL_SERVER_BIN, nullptr, nullptr, argv.data(), environ), 0);
-    for (int i = 0; i < 500 && !port::PortAccepts("127.0.0.1", port_); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(port::PortAccepts("127.0.0.1", port_));
+    box_.StartServer(VEL_SERVER_BIN, std::move(extra));
   }
-  void StopServer() {
-    if (server_pid_ <= 0) return;
-    kill(server_pid_, SIGKILL);
-    waitpid(server_pid_, nullptr, 0);
-    server_pid_ = -1;
-  }
+  void StopServer() { box_.StopServer(); }
 
   std::unique_ptr<CVelAppClient, void (*)(CVelAppClient*)> Connect(const wchar_t* host, int mode) {
     return {OzkConnectToVelServer(host, mode), [](CVelAppClient* c) { OzkDeleteAppClient(c, 0); }};
   }
   std::wstring Local(const char* name) { return fs::path(dir_ + "/" + name).wstring(); }
 
-  std::string dir_;
-  int port_ = 0;
-  pid_t server_pid_ = -1;
+  TestSandbox box_{"vel_session", 21000};
+  const std::string& dir_ = box_.dir();
+  const int port_ = box_.port();
   std::vector<Shown> shown_;
   port::MessageAnswer answer_ = port::MessageAnswer::kNo;
 };

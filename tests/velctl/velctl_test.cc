@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 #include "platform/process.h"
+#include "tests/common/test_sandbox.h"
 #include "tests/dests/tcp_peer.h"
 
 extern char** environ;
@@ -37,24 +38,6 @@ std::string ReadFile(const std::string& path) {
 
 class VelctlTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vel_velctl_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    setenv("XDG_DATA_HOME", (dir_ + "/user").c_str(), 1);
-    setenv("XDG_DATA_DIRS", (dir_ + "/all").c_str(), 1);
-    setenv("VEL_ENGINE_ROOT", (dir_ + "/engine").c_str(), 1);
-    port_ = 23000 + getpid() % 20000;
-    setenv("VEL_SERVER_PORT", std::to_string(port_).c_str(), 1);
-  }
-  void TearDown() override {
-    if (server_pid_ > 0) {
-      kill(server_pid_, SIGKILL);
-      waitpid(server_pid_, nullptr, 0);
-    }
-    fs::remove_all(dir_);
-  }
-
   // Runs velctl with args; its output goes through files so that no pipe can fill up.
   Result Run(std::vector<std::string> args) {
     args.insert(args.begin(), VELCTL_BIN);
@@ -80,16 +63,7 @@ class VelctlTest : public ::testing::Test {
   }
 
   void StartServer(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {VEL_SERVER_BIN, "--port", std::to_string(port_), "--root",
-                                     dir_ + "/server"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ASSERT_EQ(posix_spawn(&server_pid_, VEL_SERVER_BIN, nullptr, nullptr, argv.data(), environ), 0);
-    for (int i = 0; i < 500 && !port::PortAccepts("127.0.0.1", port_); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(port::PortAccepts("127.0.0.1", port_));
+    box_.StartServer(VEL_SERVER_BIN, std::move(extra));
   }
 
   // The same session commands, whichever appliance answers; device_root is its file system.
@@ -130,9 +104,9 @@ class VelctlTest : public ::testing::Test {
     EXPECT_EQ(ReadFile(dir_ + "/back.txt"), "speed=12\n");
   }
 
-  std::string dir_;
-  int port_ = 0;
-  pid_t server_pid_ = -1;
+  TestSandbox box_{"vel_velctl", 23000};
+  const std::string& dir_ = box_.dir();
+  const int port_ = box_.port();
 };
 
 TEST_F(VelctlTest, SessionCommandsInProcess) {
