@@ -34,7 +34,7 @@ CVelEngine::CVelEngine(const std::string& data_root, CNetServerNode* node,
   rpc_->SetDestSender([this](const char* dest, std::span<const uint8_t> data, uint32_t index) {
     return dests_->SendMessageW(dest, data, 0, index, nullptr);
   });
-  inspection_ = std::make_unique<CInspectionService>(root_.get(), &model_.Params(), inspection);
+  inspection_ = std::make_unique<CGaugeService>(root_.get(), &model_.Params(), inspection);
 }
 
 // The manager's connections go before the channel that could still hand it data.

@@ -5,7 +5,7 @@
 // Clients are told apart by an id (the in-process client is kLoopbackClientId). A client holds
 // the server from its "appliance ready" message until it closes or goes away; the in-use query
 // reports whether some other client holds it. Every client that holds the server receives the
-// results of the inspection (CInspectionService): a network client through the server node, the
+// results of the inspection (CGaugeService): a network client through the server node, the
 // in-process client through the delivery the engine library sets.
 #pragma once
 
@@ -19,7 +19,7 @@
 
 #include "engine/appliance_model.h"
 #include "engine/engine_stream.h"
-#include "engine/inspection_service.h"
+#include "engine/gauge_service.h"
 #include "link/server_engine.h"
 #include "netmsg/lum_msg.h"
 #include "platform/mutex.h"
@@ -83,5 +83,5 @@ class CVelEngine {
   CNetServerNode* const node_;
   CResultFanout::Deliver loopback_deliver_;
   // Last: it reaches the tree, the parameters and the node while it runs.
-  std::unique_ptr<CInspectionService> inspection_;
+  std::unique_ptr<CGaugeService> inspection_;
 };

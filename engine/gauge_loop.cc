@@ -1,18 +1,18 @@
-#include "engine/inspection_loop.h"
+#include "engine/gauge_loop.h"
 
 #include <algorithm>
 #include <chrono>
 
-CInspectionLoop::CInspectionLoop(std::function<void()> inspect, std::function<double()> rate_hz)
+CGaugeLoop::CGaugeLoop(std::function<void()> inspect, std::function<double()> rate_hz)
     : inspect_(std::move(inspect)), rate_hz_(std::move(rate_hz)) {
-  thread_ = std::thread(&CInspectionLoop::Run, this);
+  thread_ = std::thread(&CGaugeLoop::Run, this);
 }
 
-CInspectionLoop::~CInspectionLoop() {
+CGaugeLoop::~CGaugeLoop() {
   Stop();
 }
 
-bool CInspectionLoop::Trigger() {
+bool CGaugeLoop::Trigger() {
   std::lock_guard lock(mu_);
   if (stop_ || pending_ >= kMaxPendingTriggers) return false;
   ++pending_;
@@ -20,7 +20,7 @@ bool CInspectionLoop::Trigger() {
   return true;
 }
 
-void CInspectionLoop::Stop() {
+void CGaugeLoop::Stop() {
   {
     std::lock_guard lock(mu_);
     stop_ = true;
@@ -29,7 +29,7 @@ void CInspectionLoop::Stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-void CInspectionLoop::Run() {
+void CGaugeLoop::Run() {
   using Clock = std::chrono::steady_clock;
   Clock::time_point next_free_run = Clock::now();
   std::unique_lock lock(mu_);

@@ -1,6 +1,6 @@
 // The engine's inspection: what it measures, judges, counts and accumulates must agree with what
 // the images it produced show; and the statistics window, the result fan-out and the loop.
-#include "engine/inspection.h"
+#include "engine/part_gauge.h"
 
 #include <gtest/gtest.h>
 
@@ -11,18 +11,18 @@
 #include <set>
 #include <thread>
 
-#include "engine/inspection_loop.h"
+#include "engine/gauge_loop.h"
 #include "engine/meas_stats.h"
 #include "engine/result_fanout.h"
 #include "tests/results/part_image.h"
 
 namespace {
 
-const CInspection::Measurement& Value(const CInspection::Report& r, const std::string& name) {
+const CPartGauge::Measurement& Value(const CPartGauge::Report& r, const std::string& name) {
   for (const auto& m : r.values) {
     if (m.name == name) return m;
   }
-  static CInspection::Measurement none;
+  static CPartGauge::Measurement none;
   ADD_FAILURE() << "no measurement " << name;
   return none;
 }
@@ -35,7 +35,7 @@ VAR_RESULT_TYPE Expected(double v, const MEASVARPROPS& p, bool recycle) {
 }
 
 TEST(Inspection, MeasurementsCountersAndStatisticsFollowTheImages) {
-  CInspection insp(7);
+  CPartGauge insp(7);
   const char* kNumeric[] = {"Width", "Height", "Angle"};
   std::map<std::string, testimg::Stats> stats;
   std::map<std::string, MEASVARPROPS> props;
@@ -47,7 +47,7 @@ TEST(Inspection, MeasurementsCountersAndStatisticsFollowTheImages) {
   uint32_t passed = 0, recycled = 0, rejected = 0;
   std::set<VAR_RESULT_TYPE> seen;
   for (int i = 0; i < 400; ++i) {
-    const CInspection::Report r = insp.Inspect(1000 + 50 * i);
+    const CPartGauge::Report r = insp.Inspect(1000 + 50 * i);
     ASSERT_EQ(r.width, 640);
     ASSERT_EQ(r.height, 480);
     ASSERT_EQ(r.image.size(), 640u * 480u);
@@ -97,7 +97,7 @@ TEST(Inspection, MeasurementsCountersAndStatisticsFollowTheImages) {
 }
 
 TEST(Inspection, TolerancesAndRecycleEnableDecideTheResult) {
-  CInspection insp(3);
+  CPartGauge insp(3);
   MEASVARPROPS p;
   ASSERT_TRUE(insp.GetProps("Width", &p));
   struct Case {
@@ -127,7 +127,7 @@ TEST(Inspection, TolerancesAndRecycleEnableDecideTheResult) {
 }
 
 TEST(Inspection, ResetsAndEnumeration) {
-  CInspection insp(5);
+  CPartGauge insp(5);
   for (int i = 0; i < 10; ++i) insp.Inspect(i * 10);
   EXPECT_EQ(insp.NumVars(), 4);
   EXPECT_EQ(insp.VarName(0), "Width");
@@ -222,7 +222,7 @@ TEST(ResultFanout, AClientMayBeRemovedFromItsOwnDelivery) {
 TEST(InspectionLoop, TriggersAndFreeRunning) {
   std::atomic<int> images{0};
   std::atomic<double> rate{0};
-  CInspectionLoop loop([&] { ++images; }, [&] { return rate.load(); });
+  CGaugeLoop loop([&] { ++images; }, [&] { return rate.load(); });
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(loop.Trigger());
   for (int i = 0; i < 2000 && images < 5; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

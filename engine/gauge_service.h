@@ -1,4 +1,4 @@
-// CInspectionService: the engine's inspecting side. It runs the inspection loop, writes each
+// CGaugeService: the engine's inspecting side. It runs the inspection loop, writes each
 // part's measurements into the engine's tree, sends every client that takes results a results
 // message, and answers the requests about results, statistics, calibration and modes.
 //
@@ -24,8 +24,8 @@
 
 #include "engine/calibration.h"
 #include "engine/device_params.h"
-#include "engine/inspection.h"
-#include "engine/inspection_loop.h"
+#include "engine/gauge_loop.h"
+#include "engine/part_gauge.h"
 #include "engine/result_fanout.h"
 #include "netmsg/lum_msg.h"
 
@@ -34,17 +34,17 @@ class CtVar;
 struct InspectionSettings {
   uint32_t seed = 1;
   double rate_hz = 0;  // free-running rate when the parameter leaves it open
-  int width = CInspection::kDefaultWidth, height = CInspection::kDefaultHeight;
+  int width = CPartGauge::kDefaultWidth, height = CPartGauge::kDefaultHeight;
 };
 
-class CInspectionService {
+class CGaugeService {
  public:
   static constexpr int32_t kParamTriggerMode = 3;
   static constexpr int32_t kParamFrameRate = 6;
   enum EngineMode : uint32_t { kEngineIdle = 0, kEngineInspect = 1 };
 
-  CInspectionService(CtVar* root, CDeviceParams* params, const InspectionSettings& settings);
-  ~CInspectionService();
+  CGaugeService(CtVar* root, CDeviceParams* params, const InspectionSettings& settings);
+  ~CGaugeService();
 
   // Returns false when request is not one of the requests answered here (reply untouched).
   bool HandleMessage(uint32_t client_id, const CLumMsg& request, CLumMsg* reply);
@@ -60,14 +60,14 @@ class CInspectionService {
  private:
   void InspectOnce();
   double RateHz() const;
-  void Publish(const CInspection::Report& report);
+  void Publish(const CPartGauge::Report& report);
   bool HandleModeMessage(const CLumMsg& request, CLumMsg* reply);
   bool HandleMeasMessage(uint32_t client_id, const CLumMsg& request, CLumMsg* reply);
 
   CtVar* const root_;
   CDeviceParams* const params_;
   const double default_rate_hz_;
-  CInspection inspection_;
+  CPartGauge inspection_;
   CCalibration calibration_;
   CResultFanout fanout_;
   std::atomic<uint32_t> engine_mode_{kEngineInspect};
@@ -75,6 +75,6 @@ class CInspectionService {
   std::atomic<int> history_locked_{0};
   std::atomic<int> last_event_{0};
   std::mutex cursor_mu_;
-  std::map<uint32_t, int> enum_cursor_;    // per client: the next measurement variable to name
-  std::unique_ptr<CInspectionLoop> loop_;  // last: it runs while everything above exists
+  std::map<uint32_t, int> enum_cursor_;  // per client: the next measurement variable to name
+  std::unique_ptr<CGaugeLoop> loop_;     // last: it runs while everything above exists
 };

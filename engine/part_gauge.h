@@ -1,4 +1,4 @@
-// CInspection: the simulated appliance's inspection of one camera. Each call to Inspect makes a
+// CPartGauge: the simulated appliance's inspection of one camera. Each call to Inspect makes a
 // part whose dimensions vary from part to part (drawn from a generator with a fixed seed, so a
 // run can be repeated), draws it into an 8-bit image, measures the image, judges every
 // measurement against its tolerances, counts the part and adds the values to the statistics.
@@ -31,7 +31,7 @@
 #include "link/process_results.h"
 #include "vartree/tvar.h"
 
-class CInspection {
+class CPartGauge {
  public:
   static constexpr int kDefaultWidth = 640, kDefaultHeight = 480;
   static constexpr double kMmPerPixel = 0.1;
@@ -56,7 +56,7 @@ class CInspection {
     OZK_PROCESS_RESULTS record{};  // the counters after this part, and its result
   };
 
-  explicit CInspection(uint32_t seed = 1, int width = kDefaultWidth, int height = kDefaultHeight);
+  explicit CPartGauge(uint32_t seed = 1, int width = kDefaultWidth, int height = kDefaultHeight);
 
   // One part, measured at now_ms (a steady clock in milliseconds, fractions kept).
   Report Inspect(double now_ms);

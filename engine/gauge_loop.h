@@ -1,4 +1,4 @@
-// CInspectionLoop: the thread that takes images. It runs the inspection once per software
+// CGaugeLoop: the thread that takes images. It runs the inspection once per software
 // trigger, and free-running at the rate the rate function reports (images per second; 0 or less:
 // only on triggers). The rate is asked again at least every kRatePollMs, so a changed parameter
 // takes effect without a call here. Triggers that arrive faster than images are taken are kept,
@@ -10,15 +10,15 @@
 #include <mutex>
 #include <thread>
 
-class CInspectionLoop {
+class CGaugeLoop {
  public:
   static constexpr int kRatePollMs = 100;
   static constexpr int kMaxPendingTriggers = 64;
 
-  CInspectionLoop(std::function<void()> inspect, std::function<double()> rate_hz);
-  ~CInspectionLoop();
-  CInspectionLoop(const CInspectionLoop&) = delete;
-  CInspectionLoop& operator=(const CInspectionLoop&) = delete;
+  CGaugeLoop(std::function<void()> inspect, std::function<double()> rate_hz);
+  ~CGaugeLoop();
+  CGaugeLoop(const CGaugeLoop&) = delete;
+  CGaugeLoop& operator=(const CGaugeLoop&) = delete;
 
   // Returns false when the trigger was not kept (too many pending, or stopped).
   bool Trigger();

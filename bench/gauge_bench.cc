@@ -7,8 +7,8 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "engine/inspection.h"
-#include "engine/inspection_service.h"
+#include "engine/gauge_service.h"
+#include "engine/part_gauge.h"
 #include "link/server_message_ids.h"
 #include "netmsg/lum_wire.h"
 #include "vartree/tvar.h"
@@ -16,7 +16,7 @@
 namespace {
 
 void BM_InspectOnePart(benchmark::State& state) {
-  CInspection inspection(1);
+  CPartGauge inspection(1);
   double now = 0;
   for (auto _ : state) {
     auto report = inspection.Inspect(now += 50);
@@ -27,7 +27,7 @@ void BM_InspectOnePart(benchmark::State& state) {
 BENCHMARK(BM_InspectOnePart);
 
 void BM_EncodeResultsMessage(benchmark::State& state) {
-  CInspection inspection(1);
+  CPartGauge inspection(1);
   const auto report = inspection.Inspect(0);
   std::string bytes;
   for (auto _ : state) {
@@ -45,7 +45,7 @@ void BM_EncodeResultsMessage(benchmark::State& state) {
 BENCHMARK(BM_EncodeResultsMessage);
 
 void BM_UnPackResultVar(benchmark::State& state) {
-  CInspection inspection(1);
+  CPartGauge inspection(1);
   const CLumVariant packed = PackResultVar(inspection.Inspect(0).record);
   OZK_PROCESS_RESULTS out;
   for (auto _ : state) {
@@ -60,8 +60,8 @@ void BM_TriggerToDelivery(benchmark::State& state) {
   CtVar root;
   CDeviceParams params;
   params.AddStandardSet();
-  params.Set(CInspectionService::kParamTriggerMode, 2, 0);  // software triggers only
-  CInspectionService service(&root, &params, {});
+  params.Set(CGaugeService::kParamTriggerMode, 2, 0);  // software triggers only
+  CGaugeService service(&root, &params, {});
   std::mutex mu;
   std::condition_variable cv;
   int64_t delivered = 0;

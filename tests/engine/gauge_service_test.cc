@@ -1,6 +1,6 @@
 // The engine's answers about results, modes and measurement variables to requests as a client
 // sends them, malformed ones included.
-#include "engine/inspection_service.h"
+#include "engine/gauge_service.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ class InspectionServiceTest : public ::testing::Test {
 
   CtVar root_;
   CDeviceParams params_;
-  CInspectionService service_;
+  CGaugeService service_;
 };
 
 TEST_F(InspectionServiceTest, ModesAreKeptAndIdleTakesNoImages) {

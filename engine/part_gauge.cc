@@ -1,4 +1,4 @@
-#include "engine/inspection.h"
+#include "engine/part_gauge.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,7 +35,7 @@ double WallSeconds() {
 
 }  // namespace
 
-CInspection::CInspection(uint32_t seed, int width, int height)
+CPartGauge::CPartGauge(uint32_t seed, int width, int height)
     : width_(std::max(width, 16)), height_(std::max(height, 16)), random_(seed) {
   constexpr int32_t kNumeric = 0;
   vars_.push_back(
@@ -46,17 +46,17 @@ CInspection::CInspection(uint32_t seed, int width, int height)
   vars_.push_back({Props("LotCode", kMeasKindText, {0, 0, 0, 0, 0}, kGoodLabel), 24, "", L"", {}});
 }
 
-int CInspection::Triangle(int spread) {
+int CPartGauge::Triangle(int spread) {
   const int a = static_cast<int>(random_() % (spread + 1));
   const int b = static_cast<int>(random_() % (spread + 1));
   return a + b - spread;
 }
 
-bool CInspection::OneIn(int n) {
+bool CPartGauge::OneIn(int n) {
   return random_() % static_cast<uint32_t>(n) == 0;
 }
 
-CInspection::Part CInspection::DrawPart() {
+CPartGauge::Part CPartGauge::DrawPart() {
   Part p;
   p.width_px = kNominalWidthPx + Triangle(6);
   if (OneIn(40)) p.width_px += OneIn(2) ? 15 : -15;  // now and then a part far off size
@@ -69,7 +69,7 @@ CInspection::Part CInspection::DrawPart() {
   return p;
 }
 
-void CInspection::Render(const Part& part, std::vector<uint8_t>* image) const {
+void CPartGauge::Render(const Part& part, std::vector<uint8_t>* image) const {
   image->assign(static_cast<size_t>(width_) * height_, kBackground);
   const int left = width_ / 2 - part.width_px / 2, top = height_ / 2 - part.height_px / 2;
   for (int y = top; y < top + part.height_px; ++y) {
@@ -80,8 +80,7 @@ void CInspection::Render(const Part& part, std::vector<uint8_t>* image) const {
               std::min({part.label.size(), kLabelBytes, size_t(width_ / 2 - 1)}), image->begin());
 }
 
-std::vector<CInspection::Measurement> CInspection::Measure(
-    const std::vector<uint8_t>& image) const {
+std::vector<CPartGauge::Measurement> CPartGauge::Measure(const std::vector<uint8_t>& image) const {
   int row = 0, column = 0;
   for (int x = 0; x < width_; ++x)
     row += image[static_cast<size_t>(height_ / 2) * width_ + x] > kPartThreshold;
@@ -113,7 +112,7 @@ std::vector<CInspection::Measurement> CInspection::Measure(
   return out;
 }
 
-VAR_RESULT_TYPE CInspection::Judge(const Var& var, const Measurement& m) const {
+VAR_RESULT_TYPE CPartGauge::Judge(const Var& var, const Measurement& m) const {
   if (m.is_text) return m.text == var.props.expected ? VAR_RESULT_PASSED : VAR_RESULT_REJECTED;
   const double* t = var.props.tolerance;
   if (m.value >= t[kMinPass] && m.value <= t[kMaxPass]) return VAR_RESULT_PASSED;
@@ -122,7 +121,7 @@ VAR_RESULT_TYPE CInspection::Judge(const Var& var, const Measurement& m) const {
   return VAR_RESULT_REJECTED;
 }
 
-CInspection::Report CInspection::Inspect(double now_ms) {
+CPartGauge::Report CPartGauge::Inspect(double now_ms) {
   std::lock_guard lock(mu_);
   const auto started = std::chrono::steady_clock::now();
   Report report;
@@ -163,7 +162,7 @@ CInspection::Report CInspection::Inspect(double now_ms) {
   return report;
 }
 
-OZK_PROCESS_RESULTS CInspection::CountersLocked() const {
+OZK_PROCESS_RESULTS CPartGauge::CountersLocked() const {
   OZK_PROCESS_RESULTS r{};
   r.counts[kResultPassed] = static_cast<int32_t>(passed_);
   r.counts[kResultInspected] = static_cast<int32_t>(inspected_);
@@ -188,50 +187,50 @@ OZK_PROCESS_RESULTS CInspection::CountersLocked() const {
   return r;
 }
 
-OZK_PROCESS_RESULTS CInspection::Counters() const {
+OZK_PROCESS_RESULTS CPartGauge::Counters() const {
   std::lock_guard lock(mu_);
   return CountersLocked();
 }
 
-void CInspection::ResetCounters() {
+void CPartGauge::ResetCounters() {
   std::lock_guard lock(mu_);
   inspected_ = passed_ = recycled_ = rejected_ = 0;
   reset_ms_ = -1;
   recent_times_.clear();
 }
 
-bool CInspection::RecycleEnabled() const {
+bool CPartGauge::RecycleEnabled() const {
   std::lock_guard lock(mu_);
   return recycle_enabled_;
 }
 
-void CInspection::SetRecycleEnabled(bool on) {
+void CPartGauge::SetRecycleEnabled(bool on) {
   std::lock_guard lock(mu_);
   recycle_enabled_ = on;
 }
 
-int CInspection::NumVars() const {
+int CPartGauge::NumVars() const {
   std::lock_guard lock(mu_);
   return static_cast<int>(vars_.size());
 }
 
-std::string CInspection::VarName(int index) const {
+std::string CPartGauge::VarName(int index) const {
   std::lock_guard lock(mu_);
   return index >= 0 && index < static_cast<int>(vars_.size()) ? vars_[index].props.name : "";
 }
 
-CInspection::Var* CInspection::Find(const std::string& name) {
+CPartGauge::Var* CPartGauge::Find(const std::string& name) {
   for (Var& v : vars_) {
     if (name == v.props.name) return &v;
   }
   return nullptr;
 }
 
-const CInspection::Var* CInspection::Find(const std::string& name) const {
-  return const_cast<CInspection*>(this)->Find(name);
+const CPartGauge::Var* CPartGauge::Find(const std::string& name) const {
+  return const_cast<CPartGauge*>(this)->Find(name);
 }
 
-bool CInspection::GetProps(const std::string& name, MEASVARPROPS* out) const {
+bool CPartGauge::GetProps(const std::string& name, MEASVARPROPS* out) const {
   std::lock_guard lock(mu_);
   const Var* v = Find(name);
   if (!v) return false;
@@ -239,7 +238,7 @@ bool CInspection::GetProps(const std::string& name, MEASVARPROPS* out) const {
   return true;
 }
 
-bool CInspection::SetProps(const std::string& name, const MEASVARPROPS& in) {
+bool CPartGauge::SetProps(const std::string& name, const MEASVARPROPS& in) {
   std::lock_guard lock(mu_);
   Var* v = Find(name);
   if (!v) return false;
@@ -251,7 +250,7 @@ bool CInspection::SetProps(const std::string& name, const MEASVARPROPS& in) {
   return true;
 }
 
-bool CInspection::GetStats(const std::string& name, OZK_MEAS_VAR_STAT_RECORD* out) const {
+bool CPartGauge::GetStats(const std::string& name, OZK_MEAS_VAR_STAT_RECORD* out) const {
   std::lock_guard lock(mu_);
   const Var* v = Find(name);
   if (!v) return false;
@@ -259,7 +258,7 @@ bool CInspection::GetStats(const std::string& name, OZK_MEAS_VAR_STAT_RECORD* ou
   return true;
 }
 
-bool CInspection::ResetStats(const std::string& name) {
+bool CPartGauge::ResetStats(const std::string& name) {
   std::lock_guard lock(mu_);
   if (name.empty()) {
     for (Var& v : vars_) v.stats.Reset();
@@ -271,7 +270,7 @@ bool CInspection::ResetStats(const std::string& name) {
   return true;
 }
 
-bool CInspection::GetAttr(const std::string& name, OZK_MEAS_VAR_ATTR* out) const {
+bool CPartGauge::GetAttr(const std::string& name, OZK_MEAS_VAR_ATTR* out) const {
   std::lock_guard lock(mu_);
   const Var* v = Find(name);
   if (!v) return false;

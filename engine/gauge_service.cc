@@ -1,4 +1,4 @@
-#include "engine/inspection_service.h"
+#include "engine/gauge_service.h"
 
 #include <chrono>
 #include <cstdio>
@@ -32,7 +32,7 @@ void AddRecord(CLumMsg* reply, const Record& r) {
   reply->Add(CLumVariant(bytes.data(), static_cast<long>(bytes.size()), true));
 }
 
-std::string ValueText(const CInspection::Measurement& m) {
+std::string ValueText(const CPartGauge::Measurement& m) {
   std::string text = m.name;
   text.append(" = ");
   if (m.is_text) return text.append(m.text);
@@ -45,47 +45,46 @@ std::string ValueText(const CInspection::Measurement& m) {
 
 }  // namespace
 
-CInspectionService::CInspectionService(CtVar* root, CDeviceParams* params,
-                                       const InspectionSettings& settings)
+CGaugeService::CGaugeService(CtVar* root, CDeviceParams* params, const InspectionSettings& settings)
     : root_(root),
       params_(params),
       default_rate_hz_(settings.rate_hz),
       inspection_(settings.seed, settings.width, settings.height) {
-  loop_ = std::make_unique<CInspectionLoop>([this] { InspectOnce(); }, [this] { return RateHz(); });
+  loop_ = std::make_unique<CGaugeLoop>([this] { InspectOnce(); }, [this] { return RateHz(); });
 }
 
-CInspectionService::~CInspectionService() {
+CGaugeService::~CGaugeService() {
   Stop();
 }
 
-void CInspectionService::Stop() {
+void CGaugeService::Stop() {
   loop_->Stop();
   fanout_.Stop();
 }
 
-void CInspectionService::AddClient(uint32_t client_id, CResultFanout::Deliver deliver) {
+void CGaugeService::AddClient(uint32_t client_id, CResultFanout::Deliver deliver) {
   fanout_.AddClient(client_id, std::move(deliver));
 }
 
-void CInspectionService::RemoveClient(uint32_t client_id) {
+void CGaugeService::RemoveClient(uint32_t client_id) {
   fanout_.RemoveClient(client_id);
   std::lock_guard lock(cursor_mu_);
   enum_cursor_.erase(client_id);
 }
 
-bool CInspectionService::Trigger() {
+bool CGaugeService::Trigger() {
   return engine_mode_ == kEngineInspect && loop_->Trigger();
 }
 
-double CInspectionService::RateHz() const {
+double CGaugeService::RateHz() const {
   if (engine_mode_ != kEngineInspect || params_->Get(kParamTriggerMode, 0) != 0) return 0;
   const double rate = params_->Get(kParamFrameRate, 0);
   return rate > 0 ? rate : default_rate_hz_;
 }
 
-void CInspectionService::InspectOnce() {
+void CGaugeService::InspectOnce() {
   if (engine_mode_ != kEngineInspect) return;
-  const CInspection::Report report = inspection_.Inspect(SteadyMs());
+  const CPartGauge::Report report = inspection_.Inspect(SteadyMs());
   Publish(report);
   auto message = std::make_shared<CLumMsg>(kMsgResults);
   CLumVariant image(LUM_VT_IMAGE);
@@ -99,7 +98,7 @@ void CInspectionService::InspectOnce() {
   fanout_.Publish(std::move(message));
 }
 
-void CInspectionService::Publish(const CInspection::Report& report) {
+void CGaugeService::Publish(const CPartGauge::Report& report) {
   if (!root_) return;
   CtVarLock lock;
   CtVar& app = (*root_)["AppVar"];
@@ -119,7 +118,7 @@ void CInspectionService::Publish(const CInspection::Report& report) {
   app["Result"] = static_cast<double>(report.result);
 }
 
-bool CInspectionService::HandleMessage(uint32_t client_id, const CLumMsg& req, CLumMsg* reply) {
+bool CGaugeService::HandleMessage(uint32_t client_id, const CLumMsg& req, CLumMsg* reply) {
   switch (req.GetId()) {
     case kMsgSoftwareTrigger:
       reply->Add(CLumVariant(Trigger() ? 1 : 0));
@@ -140,7 +139,7 @@ bool CInspectionService::HandleMessage(uint32_t client_id, const CLumMsg& req, C
   }
 }
 
-bool CInspectionService::HandleModeMessage(const CLumMsg& req, CLumMsg* reply) {
+bool CGaugeService::HandleModeMessage(const CLumMsg& req, CLumMsg* reply) {
   switch (req.GetId()) {
     case kMsgGetEngineMode:
       reply->Add(CLumVariant(static_cast<uint32_t>(engine_mode_)));
@@ -177,7 +176,7 @@ bool CInspectionService::HandleModeMessage(const CLumMsg& req, CLumMsg* reply) {
   }
 }
 
-bool CInspectionService::HandleMeasMessage(uint32_t client_id, const CLumMsg& req, CLumMsg* reply) {
+bool CGaugeService::HandleMeasMessage(uint32_t client_id, const CLumMsg& req, CLumMsg* reply) {
   const int id = req.GetId();
   if (id != kMsgGetNextMeasVar && id != kMsgGetMeasVarProperties &&
       id != kMsgSetMeasVarProperties && id != kMsgGetMeasVarStats && id != kMsgResetMeasVarStats &&
