@@ -23,6 +23,7 @@
 #include "dests/connection.h"
 #include "dests/dest_rec.h"
 #include "dests/msg_handler.h"
+#include "dests/result_line.h"
 #include "platform/serial_port.h"
 #include "vartree/tvar_seams.h"
 
@@ -245,11 +246,6 @@ class CAppDests : public XTVarDests {
   std::unique_ptr<CMsgHandler> TakeHandler(CtVar* dest);
   CtVar* AttachedDest(const char* variable, std::string* var_name);
   CConnection* AttachedConn(const char* variable, std::string* dest_name, uint32_t* offset);
-  std::vector<CtVar*> ResultColumns();
-  void CollectColumns(CtVar* node, CtVar* app_var, uint32_t* bit, std::vector<CtVar*>* columns);
-  std::string Header(const std::vector<CtVar*>& columns, uint32_t flags);
-  static void AppendPathBelow(CtVar* top, CtVar* node, std::string* out);
-  std::string DataLine(const std::vector<CtVar*>& columns, bool to_file);
 
   CtVar* root_;
   CtVar* dests_;
@@ -266,9 +262,10 @@ class CAppDests : public XTVarDests {
   std::mutex pending_mu_;
   std::string pending_text_;
   bool pending_mark_ = false;
-  std::vector<CtVar*> held_vars_;
+  std::vector<CtVar*> held_vars_;  // variables the manager attached and holds a reference to
   uint32_t line_flags_ = 0;
-  uint64_t column_mask_ = 0;
+  ResultLineLayout result_line_;
   std::string last_header_;
-  std::string last_data_;  // variables the manager attached and holds a reference to
+  std::string last_values_;
+  std::string line_text_;  // SendFormattedAppData's line, kept for its capacity
 };

@@ -159,6 +159,7 @@ struct NetSocket {
   int listen_fd = -1;
   int listen_port = 0;
   int fd = -1;  // the connected peer
+  std::chrono::steady_clock::time_point next_probe;
   bool event_waiting = false;
 };
 
@@ -167,6 +168,9 @@ namespace {
 constexpr int kConnectTimeoutMs = 5000;
 constexpr int kSendTimeoutMs = 3000;
 constexpr int kRecvSliceMs = 50;
+// Probing the peer for a close costs a system call, and senders ask before every line: probe at
+// most this often. A send to a peer gone meanwhile fails and lets the peer go.
+constexpr auto kProbeInterval = std::chrono::milliseconds(5);
 
 void CloseFd(int* fd) {
   if (*fd >= 0) {
@@ -237,21 +241,34 @@ int NetGetListenPort(NetSocket* s) {
   return s->listen_port;
 }
 
+namespace {
+
+// A server without a peer takes the next one waiting, if any. Holds s->mu.
+void AdoptWaitingPeer(NetSocket* s) {
+  if (s->fd >= 0 || !s->server || s->listen_fd < 0) return;
+  pollfd p{s->listen_fd, POLLIN, 0};
+  if (poll(&p, 1, 0) <= 0) return;
+  s->fd = accept4(s->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+  if (s->fd >= 0) {
+    // Lines go out as they are sent, as on a connecting socket.
+    netio::SetNoDelay(s->fd);
+    SetSendTimeout(s->fd);
+  }
+}
+
+}  // namespace
+
 int NetIsConnected(NetSocket* s) {
   if (!s) return 0;
   std::lock_guard lock(s->mu);
-  if (s->fd >= 0 && PeerGone(s->fd)) CloseFd(&s->fd);
-  if (s->fd < 0 && s->server && s->listen_fd >= 0) {
-    pollfd p{s->listen_fd, POLLIN, 0};
-    if (poll(&p, 1, 0) > 0) {
-      s->fd = accept4(s->listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (s->fd >= 0) {
-        // Lines go out as they are sent, as on a connecting socket.
-        netio::SetNoDelay(s->fd);
-        SetSendTimeout(s->fd);
-      }
+  if (s->fd >= 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= s->next_probe) {
+      s->next_probe = now + kProbeInterval;
+      if (PeerGone(s->fd)) CloseFd(&s->fd);
     }
   }
+  AdoptWaitingPeer(s);
   return s->fd >= 0 ? 1 : 0;
 }
 
@@ -265,7 +282,13 @@ int NetSend(NetSocket* s, const void* data, int length) {
   if (!s || length < 0 || (length > 0 && !data)) return -1;
   std::lock_guard lock(s->mu);
   if (s->fd < 0) return -1;
-  return netio::SendAll(s->fd, data, static_cast<size_t>(length)) ? length : -1;
+  if (netio::SendAll(s->fd, data, static_cast<size_t>(length))) return length;
+  // A peer that stopped reading keeps its place; one that left since the last probe is let go
+  // and the next one waiting gets the bytes.
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
+  CloseFd(&s->fd);
+  AdoptWaitingPeer(s);
+  return s->fd >= 0 && netio::SendAll(s->fd, data, static_cast<size_t>(length)) ? length : -1;
 }
 
 int NetRecv(NetSocket* s, void* buffer, int length, int wait) {

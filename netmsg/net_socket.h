@@ -50,10 +50,11 @@ int NetConnect(NetSocket* s, const char* host, int port);
 int NetListen(NetSocket* s, int port);
 // The port a server socket listens on (useful after NetListen with port 0).
 int NetGetListenPort(NetSocket* s);
-// A server socket adopts a waiting peer here.
+// A server socket adopts a waiting peer here. A peer that closed is noticed within 5 ms, or at
+// once by a send that fails.
 int NetIsConnected(NetSocket* s);
 int NetIsListening(NetSocket* s);
-// Gives up (-1) after 3000 ms on a peer that stops reading.
+// Gives up (-1) after 3000 ms on a peer that stops reading; a peer found gone is let go.
 int NetSend(NetSocket* s, const void* data, int length);
 // wait non-zero: blocks until bytes arrive (without limit when event waiting is on, else at
 // most 1000 ms). Returns the count, 0 when the peer closed. Safe to call beside sends and a

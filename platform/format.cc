@@ -1,6 +1,8 @@
 #include "platform/format.h"
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -78,6 +80,35 @@ bool FormatNumber(std::string_view f, double value, std::string* out) {
   if (n < 0) return false;
   out->assign(buf, static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1);
   return true;
+}
+
+char* FormatFixed(double value, int decimals, char* text) {
+  static constexpr uint64_t kPow10[] = {1,      10,      100,      1000,      10000,
+                                        100000, 1000000, 10000000, 100000000, 1000000000};
+  decimals = std::clamp(decimals, 0, 9);
+  const double scaled = std::fabs(value) * static_cast<double>(kPow10[decimals]);
+  // The product is off from the exact decimal value by at most half an ulp; only when that
+  // could move it across a rounding midpoint does printf's exact rounding need the slow path.
+  if (scaled < 0x1p52) {  // false for infinities and NaN
+    const uint64_t whole = static_cast<uint64_t>(scaled);
+    const double fraction = scaled - static_cast<double>(whole);
+    if (std::fabs(fraction - 0.5) > scaled * 0x1p-50) {
+      const uint64_t units = whole + (fraction > 0.5 ? 1 : 0);
+      char* end = text;
+      if (std::signbit(value)) *end++ = '-';
+      end = std::to_chars(end, text + kFixedTextMax, units / kPow10[decimals]).ptr;
+      if (decimals > 0) {
+        *end++ = '.';
+        uint64_t part = units % kPow10[decimals];
+        for (char* digit = end + decimals; digit != end; part /= 10) *--digit = '0' + part % 10;
+        end += decimals;
+      }
+      return end;
+    }
+  }
+  const auto r =
+      std::to_chars(text, text + kFixedTextMax, value, std::chars_format::fixed, decimals);
+  return r.ec == std::errc() ? r.ptr : text;
 }
 
 }  // namespace port

@@ -18,6 +18,7 @@ namespace {
 
 std::atomic<int64_t> g_live_nodes{0};
 std::atomic<uint64_t> g_structure_epoch{0};
+std::atomic<uint64_t> g_layout_epoch{0};
 
 bool StartsWithDigit(std::string_view s) {
   return !s.empty() && s[0] >= '0' && s[0] <= '9';
@@ -90,12 +91,14 @@ CtVar::CtVar() {
 
 CtVar::CtVar(const char* name, CtVar* parent, CtVar* next) : next_(next), parent_(parent) {
   ++g_live_nodes;
+  g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
   if (name) SetInitialName(port::MixedTextView(name));
   if (parent_) InitFromParent();
 }
 
 CtVar::CtVar(std::string_view name, CtVar* parent) : parent_(parent) {
   ++g_live_nodes;
+  g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
   SetInitialName(name);
   InitFromParent();
 }
@@ -132,10 +135,21 @@ CtVar::~CtVar() {
   if (parent_) parent_->UnlinkChild(this);
   --g_live_nodes;
   g_structure_epoch.fetch_add(1, std::memory_order_relaxed);
+  g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
 }
 
 uint64_t CtVar::StructureEpoch() {
   return g_structure_epoch.load(std::memory_order_relaxed);
+}
+
+uint64_t CtVar::LayoutEpoch() {
+  return g_layout_epoch.load(std::memory_order_relaxed);
+}
+
+void CtVar::SetOptionBits(uint32_t options) {
+  if ((options ^ options_) & ~TVAR_OPT_RESULT_MASK)
+    g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
+  options_ = options;
 }
 
 int64_t CtVar::LiveCount() {
@@ -500,7 +514,7 @@ void CtVar::SetState(REJECTOR_RESULT state) {
 
 void CtVar::SetOptions(uint32_t bits, int recursive) {
   CtVarLock lock;
-  options_ |= bits;
+  SetOptionBits(options_ | bits);
   if (recursive) {
     for (CtVar* c = first_child_; c; c = c->next_) c->SetOptions(bits, recursive);
   }
@@ -508,7 +522,7 @@ void CtVar::SetOptions(uint32_t bits, int recursive) {
 
 void CtVar::ClearOptions(uint32_t bits, int recursive) {
   CtVarLock lock;
-  options_ &= ~bits;
+  SetOptionBits(options_ & ~bits);
   if (recursive) {
     for (CtVar* c = first_child_; c; c = c->next_) c->ClearOptions(bits, recursive);
   }
@@ -806,6 +820,7 @@ int CtVar::Rename(const char* new_name) {
   if (parent_ && parent_->index_.Active()) parent_->index_.Removed(parent_, this);
   SetNameStorage(port::MixedTextView(new_name));
   g_structure_epoch.fetch_add(1, std::memory_order_relaxed);
+  g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
   if (parent_ && parent_->index_.Active()) parent_->index_.Added(parent_, this);
   if (remote_) return remote_->Rename(old_full, new_name);
   return 1;

@@ -97,6 +97,10 @@ class CtVar : public COzkObject {
   // Grows whenever a node is deleted or renamed: a node pointer obtained by name is still the
   // node that name resolves to while the epoch is unchanged (creating nodes does not move names).
   static uint64_t StructureEpoch();
+  // Grows whenever a node is created, deleted or renamed, or its options change (its result
+  // state aside): what was derived from the tree's shape and marks still holds while it is
+  // unchanged.
+  static uint64_t LayoutEpoch();
 
   // ---- Values ----
   CtVar& operator=(double value);
@@ -235,6 +239,7 @@ class CtVar : public COzkObject {
 
   CtVar(std::string_view name, CtVar* parent);  // a child about to be linked by CreateChild
   void SetInitialName(std::string_view name);
+  void SetOptionBits(uint32_t options);
   void InitFromParent();
   // GetChild and operator[] over a text of known extent.
   CtVar* FindOrCreate(std::string_view path, int len, int create, int append);

@@ -153,7 +153,7 @@ int CtVar::ReadStoredVarAt(CSerialTvar* s, int depth) {
   CtVarLock lock;
   uint32_t header;
   if (!ReadU32(s, &header)) return 0;
-  options_ = (options_ & TVAR_OPT_NO_DEST_REGISTER) | (header >> 16);
+  SetOptionBits((options_ & TVAR_OPT_NO_DEST_REGISTER) | (header >> 16));
   type_ = header & 0xFFFF;
   if (HoldsBuffer(type_)) {
     value_.clear();

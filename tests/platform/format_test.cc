@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "platform/format.h"
 
@@ -57,3 +60,31 @@ TEST(Format, HostileFormatsAreRefused) {
 }
 
 }  // namespace
+
+// FormatFixed must print exactly what printf prints: random values over many magnitudes, values
+// at and next to rounding midpoints (x.xxx5 is rarely exact in binary, so both neighbours), and
+// the ones printf treats specially.
+TEST(Format, FormatFixedMatchesPrintf) {
+  std::vector<double> values = {0.0,      -0.0,    0.0005,   -0.0005,  0.0625,    2.5,
+                                1e-320,   1e15,    4.5e15,   1e300,    -1e300,    0.9995,
+                                999.9995, 1.0 / 3, -2.0 / 3, INFINITY, -INFINITY, NAN};
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    const double magnitude = std::pow(10.0, static_cast<int>(random() % 24) - 8);
+    const double v = std::uniform_real_distribution<double>(-1, 1)(random) * magnitude;
+    values.push_back(v);
+    const double midpoint = (std::round(v * 1000) + 0.5) / 1000;
+    values.push_back(midpoint);
+    values.push_back(std::nextafter(midpoint, 0.0));
+    values.push_back(std::nextafter(midpoint, 1e300));
+  }
+  for (double v : values) {
+    for (int decimals : {0, 1, 3, 6, 9}) {
+      char expected[512];
+      std::snprintf(expected, sizeof(expected), "%.*f", decimals, v);
+      char text[port::kFixedTextMax];
+      const std::string got(text, port::FormatFixed(v, decimals, text));
+      ASSERT_EQ(got, expected) << "value " << v << " with " << decimals << " decimals";
+    }
+  }
+}
