@@ -541,6 +541,13 @@ TEST_F(ResultLineTest, LinesGoToTheResultPortWithTheHeaderOnlyWhenItChanged) {
   EXPECT_EQ(dests.SendFormattedAppData(9, 125, nullptr, 0), 1);
   ASSERT_EQ(g_rec.sends.size(), 3u);  // same header, not sent again
   EXPECT_EQ(g_rec.sends[2].bytes.substr(0, 10), "9, 2.000, ");
+  root["AppVar.B"] = -0.0005;  // a column marked later: a new header, then its value
+  root["AppVar.B"].SetOptions(TVAR_OPT_RESULT_VAR);
+  root["AppVar.Tool.Result"] = 1.0;
+  EXPECT_EQ(dests.SendFormattedAppData(10, 126, nullptr, 0), 1);
+  ASSERT_EQ(g_rec.sends.size(), 5u);
+  EXPECT_NE(g_rec.sends[3].bytes.find("\"Tool.Text\",\"B\",\r\n"), std::string::npos);
+  EXPECT_EQ(g_rec.sends[4].bytes, std::string("10, 2.000, 2.500, 0.000, ok, -0.001, \r\n\0", 40));
 }
 
 TEST_F(ResultLineTest, AFileGetsTheHeaderOnceAndNamedResults) {
