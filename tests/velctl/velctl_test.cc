@@ -133,6 +133,10 @@ TEST_F(VelctlTest, DestCommandsAgainstVelserver) {
   r = Run({"--host", "127.0.0.1", "dest", "send", "1", "hello"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(testpeer::ReadSome(peer.peer, 7), "hello\r\n");
+  // The server's variable, attached now, writes through the server's link.
+  r = Run({"--host", "127.0.0.1", "dest", "attach", "AppVar.Out", "1", "0", "--value", "7"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(testpeer::ReadSome(peer.peer, 9), std::string("7.000000\0", 9));
 
   r = Run({"--host", "127.0.0.1", "dest", "add-socket-client", "127.0.0.1", port});
   EXPECT_NE(r.status, 0);
@@ -235,6 +239,29 @@ TEST_F(VelctlTest, WatchTriggersTheInProcessEngine) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("result 3: "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("3 results in "), std::string::npos) << r.out;
+}
+
+// With --result-port the engine of velctl's own process serves each result's line on the
+// system result port: the header once, then one line per result.
+TEST_F(VelctlTest, WatchSendsEachResultLineToTheResultPort) {
+  std::string received;
+  std::thread reader([&] {
+    for (int i = 0; i < 250 && received.empty(); ++i) {
+      testpeer::Client peer(5022);
+      if (peer.fd >= 0) received = testpeer::ReadSome(peer.fd, 1 << 16, 5000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  const Result r = Run({"watch", "--count", "5", "--result-port"});
+  reader.join();
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(received.rfind("\"Frame Number\",\"TimeStamp\",", 0), 0u) << received;
+  size_t lines = 0;
+  for (size_t at = received.find("\r\n"); at != std::string::npos;
+       at = received.find("\r\n", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, 6u) << received;
+  EXPECT_NE(received.find(std::string("\0", 1) + "5, "), std::string::npos) << received;
 }
 
 TEST_F(VelctlTest, WatchFollowsAFreeRunningVelserver) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "dests/app_dests.h"
@@ -232,13 +233,46 @@ void Recv(const std::string& index, int timeout_ms, bool json) {
   }
 }
 
+// Attaches a variable to a register of a destination: writing the variable then writes the
+// register, reading it reads the register.
+void Attach(const std::string& variable, const std::string& index, int reg,
+            const std::optional<std::string>& value, bool json) {
+  if (reg < 0) throw CommandError("register must not be negative");
+  if (variable.rfind("AppVar.", 0) != 0 || variable.size() <= 7)
+    throw CommandError("the variable must be below AppVar, as AppVar.Name");
+  bool local;
+  {
+    DestSession s;
+    s.Existing(index);
+    local = s.Local();
+    CtVar& var = (*s.Dests().Root())[variable.c_str()];
+    if (!var.AttachToDestination(index.c_str(), static_cast<uint32_t>(reg), 1))
+      throw CommandError("cannot attach " + variable + " to destination " + index);
+    s.Changed();
+    if (value && local) AssignText(var, *value);
+  }
+  // A server writes through its own destination: a plain write of its variable reaches it,
+  // where this session's mirror, attached now, would write to a destination of its own.
+  if (value && !local) {
+    ClientPtr client = OpenSession();
+    AssignText((*client->GetRootTVar())[variable.c_str()], *value);
+  }
+  if (json) {
+    std::cout << nlohmann::json{{"variable", variable}, {"name", index}, {"register", reg}}.dump(2)
+              << '\n';
+  } else {
+    std::cout << variable << " -> destination " << index << " register " << reg << '\n';
+  }
+}
+
 }  // namespace
 
 void AddDestCommands(CLI::App& app) {
   struct Args {
     bool json = false, udp = false, raw = false;
-    int port = 0, baud = 0, timeout = 2000;
+    int port = 0, baud = 0, reg = 0, timeout = 2000;
     std::string host, name, index, text;
+    std::optional<std::string> value;
   };
   auto a = std::make_shared<Args>();
 
@@ -293,6 +327,15 @@ void AddDestCommands(CLI::App& app) {
       ->capture_default_str();
   recv->add_flag("--json", a->json, "Print one JSON document");
   recv->callback([a] { Recv(a->index, a->timeout, a->json); });
+
+  CLI::App* attach = dest->add_subcommand(
+      "attach", "Attach a variable to a register of a destination (--value writes through it)");
+  attach->add_option("VAR", a->name, "Variable, as AppVar.Name")->required();
+  attach->add_option("INDEX", a->index, "Destination index")->required();
+  attach->add_option("REG", a->reg, "Register")->required();
+  attach->add_option("--value", a->value, "Write this value through the destination at once");
+  attach->add_flag("--json", a->json, "Print one JSON document");
+  attach->callback([a] { Attach(a->name, a->index, a->reg, a->value, a->json); });
 }
 
 }  // namespace velctl

@@ -14,8 +14,11 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "dests/app_dests.h"
+#include "dests/connection.h"
 #include "tools/velctl/commands.h"
 #include "tools/velctl/session.h"
+#include "vartree/tvar.h"
 
 namespace velctl {
 namespace {
@@ -113,6 +116,7 @@ std::atomic<bool> g_interrupted{false};
 // What the result callback shares with the command; it outlives the session.
 struct Watch {
   CVelAppClient* client = nullptr;
+  CAppDests* result_port = nullptr;  // sends each result's line when set
   std::atomic<bool> active{true};
   std::mutex mu;
   std::condition_variable cv;
@@ -126,6 +130,13 @@ void OnResult(void* arg) {
   if (!w->active) return;
   OZK_PROCESS_RESULTS r{};
   const bool read = w->client->GetResultCount(&r) != 0;
+  if (w->result_port) {
+    const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+    w->result_port->SendFormattedAppData(static_cast<uint32_t>(r.counts[kResultInspected]), now_ms,
+                                         nullptr, 0);
+  }
   std::lock_guard lock(w->mu);
   w->last = std::chrono::steady_clock::now();
   if (w->received++ == 0) w->first = w->last;
@@ -142,10 +153,35 @@ std::string StatusLine(int n, const OZK_PROCESS_RESULTS& r) {
   return line;
 }
 
-void WatchResults(int count, bool force_trigger, bool json) {
+// The engine of this process serves the result lines on TCP port 5022 (its system result
+// port), with a frame number and a time stamp column.
+CAppDests& OpenResultPort(CVelAppClient& client) {
+  constexpr uint32_t kResultPort = 5022;
+  auto* dests = dynamic_cast<CAppDests*>(client.GetAppDest());
+  if (!client.IsLoopback() || !dests)
+    throw CommandError(
+        "--result-port serves the lines of this process's engine: use --host loopback");
+  CtVar* port = dests->GetSysDest(SYS_DEST_RESULT_PORT);
+  if (!port) {
+    port = dests->AddDest(1, kResultPort, nullptr, 0, 0);
+    if (!port) throw CommandError("no destination slot is free for the result port");
+    dests->UpdateSysDest(SYS_DEST_RESULT_PORT, port);
+    port->Release(1, 0, 0);  // the system table holds it
+  }
+  dests->SendMessageW(port, {}, 0, 0, nullptr);  // starts listening
+  CConnection* conn = dests->GetConn(port, nullptr);
+  if (!conn || conn->GetLastError() != 0)
+    throw CommandError("cannot listen on the result port " + std::to_string(kResultPort) +
+                       (conn ? " (error " + std::to_string(conn->GetLastError()) + ")" : ""));
+  dests->SendAppDataFormat(port, CAppDests::kLineFrame | CAppDests::kLineTimeStamp, 0);
+  return *dests;
+}
+
+void WatchResults(int count, bool force_trigger, bool json, bool result_port) {
   Watch watch;  // before the session: a callback may still run while the session closes
   ClientPtr client = OpenSession();
   watch.client = client.get();
+  if (result_port) watch.result_port = &OpenResultPort(*client);
   client->SetResultsCallback(OnResult, &watch);
   // However the command ends, no callback reaches the session after this.
   struct Unregister {
@@ -221,6 +257,7 @@ void AddResultCommands(CLI::App& app) {
   auto reset = std::make_shared<bool>(false);
   auto count = std::make_shared<int>(0);
   auto trigger = std::make_shared<bool>(false);
+  auto result_port = std::make_shared<bool>(false);
 
   CLI::App* stats = app.add_subcommand(
       "stats", "Measurement variables: tolerances, min, max, mean and standard deviation");
@@ -239,7 +276,10 @@ void AddResultCommands(CLI::App& app) {
       ->check(CLI::NonNegativeNumber);
   watch->add_flag("--trigger", *trigger, "Trigger every image even when the appliance free-runs");
   watch->add_flag("--json", *json, "Print one JSON document at the end");
-  watch->callback([count, trigger, json] { WatchResults(*count, *trigger, *json); });
+  watch->add_flag("--result-port", *result_port,
+                  "Send each result's line to TCP port 5022 (loopback: this process serves it)");
+  watch->callback(
+      [count, trigger, json, result_port] { WatchResults(*count, *trigger, *json, *result_port); });
 }
 
 }  // namespace velctl

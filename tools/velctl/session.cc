@@ -1,6 +1,7 @@
 #include "tools/velctl/session.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/message_box.h"
 #include "platform/text.h"
@@ -58,6 +59,22 @@ CtVar& ExistingVar(CtVar& root, const std::string& path) {
   }
   if (!node || path.empty()) throw CommandError("no variable " + path);
   return *node;
+}
+
+bool ParseNumber(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return end && *end == '\0';
+}
+
+void AssignText(CtVar& node, const std::string& text) {
+  double number;
+  if (ParseNumber(text, &number)) {
+    node = number;
+  } else {
+    node = text.c_str();
+  }
 }
 
 }  // namespace velctl

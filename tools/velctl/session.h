@@ -25,5 +25,9 @@ ClientPtr OpenSession();
 CtVar& SyncedRoot(CVelAppClient& client);
 // The node at a dotted path of the tree as fetched, or a CommandError naming it.
 CtVar& ExistingVar(CtVar& root, const std::string& path);
+// True when the whole text is a number, stored in value.
+bool ParseNumber(const std::string& text, double* value);
+// Stores text in node: as a number when the whole text is one, else as text.
+void AssignText(CtVar& node, const std::string& text);
 
 }  // namespace velctl

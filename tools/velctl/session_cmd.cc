@@ -14,14 +14,6 @@
 namespace velctl {
 namespace {
 
-// The whole text must be a number for the value to be stored as one.
-bool ParseNumber(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return end && *end == '\0';
-}
-
 int ParseId(const std::string& text) {
   double id;
   if (!ParseNumber(text, &id) || id != static_cast<int>(id)) {
@@ -69,12 +61,7 @@ void Get(const std::string& path, bool json) {
 void Set(const std::string& path, const std::string& text, bool json) {
   ClientPtr client = OpenSession();
   CtVar& node = (*client->GetRootTVar())[std::string_view(path)];
-  double number;
-  if (ParseNumber(text, &number)) {
-    node = number;
-  } else {
-    node = text.c_str();
-  }
+  AssignText(node, text);
   if (json) {
     std::cout << nlohmann::json{{"path", path}, {"value", ValueJson(node)}}.dump(2) << '\n';
   } else {
