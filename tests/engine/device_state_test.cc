@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -8,22 +7,19 @@
 #include "engine/device_gpio.h"
 #include "engine/device_registry.h"
 #include "link/versions.h"
+#include "tests/common/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string TempDir() {
-  char tmpl[] = "/tmp/vel_state_XXXXXX";
-  return mkdtemp(tmpl) ? tmpl : "/tmp";
-}
 
 std::vector<uint8_t> Bytes(const std::string& s) {
   return {s.begin(), s.end()};
 }
 
 TEST(DeviceRegistryTest, ValuesPersistThroughFlushAndIgnoreCase) {
-  const std::string dir = TempDir();
+  const TempDir tmp("vel_state");
+  const std::string& dir = tmp.path();
   const std::string file = dir + "/registry.txt";
   {
     CDeviceRegistry reg(file);
@@ -47,11 +43,11 @@ TEST(DeviceRegistryTest, ValuesPersistThroughFlushAndIgnoreCase) {
   ASSERT_EQ(reg.Read(1, "Software\\Zelvin", "Name", &type, &value), 1);
   EXPECT_EQ(type, 4u);  // hives are separate
   EXPECT_EQ(reg.Read(3, "Software\\Zelvin", "Name", &type, &value), 0);
-  fs::remove_all(dir);
 }
 
 TEST(DeviceRegistryTest, DamagedLinesAreSkipped) {
-  const std::string dir = TempDir();
+  const TempDir tmp("vel_state");
+  const std::string& dir = tmp.path();
   const std::string file = dir + "/registry.txt";
   std::ofstream(file) << "2\tk\tgood\t1\t6869\n"
                       << "2\tk\todd\t1\t686\n"
@@ -67,7 +63,6 @@ TEST(DeviceRegistryTest, DamagedLinesAreSkipped) {
   EXPECT_EQ(value, Bytes("hi"));
   for (const char* name : {"odd", "nothex", "badhive", "notype"})
     EXPECT_EQ(reg.Read(2, "k", name, &type, &value), 0) << name;
-  fs::remove_all(dir);
 }
 
 TEST(DeviceGpioTest, ConfigsAndBitsStayWithinTheDescribedLines) {
@@ -100,7 +95,8 @@ TEST(DeviceGpioTest, ConfigsAndBitsStayWithinTheDescribedLines) {
 }
 
 TEST(ApplianceModelTest, DataFolderLayoutAttributesAndVersion) {
-  const std::string dir = TempDir();
+  const TempDir tmp("vel_state");
+  const std::string& dir = tmp.path();
   CApplianceModel model(dir);
   EXPECT_TRUE(fs::is_directory(dir + "/files"));
   EXPECT_EQ(model.Files().Root(), fs::canonical(dir + "/files").string());
@@ -113,15 +109,11 @@ TEST(ApplianceModelTest, DataFolderLayoutAttributesAndVersion) {
   EXPECT_TRUE(fs::exists(dir + "/registry.txt"));
   // The registry file is not reachable through the device's files.
   EXPECT_EQ(model.Files().Open(L"\\..\\registry.txt", L"rb"), 0u);
-  fs::remove_all(dir);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(ApplianceModelTest, ParametersAndRegistryOutliveTheModel) {
-  const std::string dir = TempDir();
+  const TempDir tmp("vel_state");
+  const std::string& dir = tmp.path();
   {
     CApplianceModel model(dir);
     ASSERT_EQ(model.Params().Set(2, 6, 0), 1);
@@ -133,7 +125,6 @@ TEST(ApplianceModelTest, ParametersAndRegistryOutliveTheModel) {
   std::vector<uint8_t> value;
   ASSERT_EQ(model.Registry().Read(1, "k", "n", &type, &value), 1);
   EXPECT_EQ(value, Bytes("abcd"));
-  fs::remove_all(dir);
 }
 
 }  // namespace
