@@ -293,23 +293,6 @@ TEST_F(AppDestsTest, AttachedVariablesReadAndWriteThroughTheirDestination) {
   EXPECT_FALSE(dests.GetAttachedVarName(dest, &name, it));
 }
 
-TEST_F(AppDestsTest, RemoteSendsGoThroughTheLink) {
-  FakeLink link;
-  CAppDests dests(&root, &link);
-  CtVar* dest = dests.AddProfinetDest(1, 0, 1, "a", "h", 0);
-  ASSERT_NE(dest, nullptr);
-  link.sent.clear();
-  g_rec.sends.clear();
-  EXPECT_EQ(dests.WriteRegister("1", 3, 1.0, nullptr), 1);
-  ASSERT_EQ(link.sent.size(), 1u);
-  EXPECT_EQ(link.sent[0], std::string("1|1.000000\0|3", 13));
-  EXPECT_TRUE(g_rec.sends.empty());
-  const uint8_t data[] = {'h', 'i'};
-  EXPECT_EQ(dests.SendMessageW(dest, data, 0, 0, nullptr), 1);  // remote 0 stays local
-  ASSERT_EQ(g_rec.sends.size(), 1u);
-  EXPECT_EQ(g_rec.sends[0].bytes, "hi");
-}
-
 TEST_F(AppDestsTest, OpenClassifiesAndCreatesTheSystemDestinations) {
   root["Destinations.5.Role"] = 18.0;
   root["Destinations.7.Role"] = 1.0;
@@ -524,23 +507,6 @@ TEST_F(ResultLineTest, HeaderNamesTheColumnsInWalkOrder) {
   dests.SendAppDataFormat(port, 0, 0x2);  // the second column is left out
   ASSERT_EQ(g_rec.sends.size(), 1u);
   EXPECT_EQ(g_rec.sends[0].bytes, std::string("\"Result\",\"Tool\",\"Tool.Text\",\r\n\0", 31));
-}
-
-TEST_F(ResultLineTest, LinesGoToTheResultPortWithTheHeaderOnlyWhenItChanged) {
-  CAppDests dests(&root);
-  CtVar* port = dests.AddProfinetDest(1, 0, 1, "a", "h", 0);
-  dests.UpdateSysDest(SYS_DEST_RESULT_PORT, port);
-  dests.SendAppDataFormat(port, CAppDests::kLineOnChange | CAppDests::kLineFrame, 0);
-  g_rec.sends.clear();
-  EXPECT_EQ(dests.SendFormattedAppData(7, 123, nullptr, 0), 1);
-  ASSERT_EQ(g_rec.sends.size(), 2u);
-  EXPECT_EQ(g_rec.sends[0].bytes.substr(0, 15), "\"Frame Number\",");
-  EXPECT_EQ(g_rec.sends[1].bytes, std::string("7, 2.000, 1.500, ?, ok, \r\n\0", 27));
-  EXPECT_EQ(dests.SendFormattedAppData(8, 124, nullptr, 0), 0);  // unchanged values
-  root["AppVar.A"] = 2.5;
-  EXPECT_EQ(dests.SendFormattedAppData(9, 125, nullptr, 0), 1);
-  ASSERT_EQ(g_rec.sends.size(), 3u);  // same header, not sent again
-  EXPECT_EQ(g_rec.sends[2].bytes.substr(0, 10), "9, 2.000, ");
 }
 
 TEST_F(ResultLineTest, AFileGetsTheHeaderOnceAndNamedResults) {

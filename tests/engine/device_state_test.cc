@@ -1,17 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 
-#include "engine/appliance_model.h"
 #include "engine/device_gpio.h"
 #include "engine/device_registry.h"
-#include "link/versions.h"
 #include "tests/common/temp_dir.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 std::vector<uint8_t> Bytes(const std::string& s) {
   return {s.begin(), s.end()};
@@ -92,39 +87,6 @@ TEST(DeviceGpioTest, ConfigsAndBitsStayWithinTheDescribedLines) {
   EXPECT_EQ(wide.Attributes().num_inputs, kGpioMaxLines);
   wide.SetInputBits(0xFFFFFFFF);
   EXPECT_EQ(wide.InputBits(), 0xFFFFFFFFu);
-}
-
-TEST(ApplianceModelTest, DataFolderLayoutAttributesAndVersion) {
-  const TempDir tmp("vel_state");
-  const std::string& dir = tmp.path();
-  CApplianceModel model(dir);
-  EXPECT_TRUE(fs::is_directory(dir + "/files"));
-  EXPECT_EQ(model.Files().Root(), fs::canonical(dir + "/files").string());
-  EXPECT_EQ(model.Attributes().library, "ZelvinEC.dll");
-  EXPECT_EQ(model.ServerVersion(), ClientVersion());
-  model.SetServerVersion(1750);
-  EXPECT_EQ(model.ServerVersion(), 1750);
-  model.Registry().Write(0, "k", "n", 1, Bytes("v"));
-  ASSERT_EQ(model.Registry().Flush(), 1);
-  EXPECT_TRUE(fs::exists(dir + "/registry.txt"));
-  // The registry file is not reachable through the device's files.
-  EXPECT_EQ(model.Files().Open(L"\\..\\registry.txt", L"rb"), 0u);
-}
-
-TEST(ApplianceModelTest, ParametersAndRegistryOutliveTheModel) {
-  const TempDir tmp("vel_state");
-  const std::string& dir = tmp.path();
-  {
-    CApplianceModel model(dir);
-    ASSERT_EQ(model.Params().Set(2, 6, 0), 1);
-    ASSERT_EQ(model.Registry().Write(1, "k", "n", 4, Bytes("abcd")), 1);
-  }
-  CApplianceModel model(dir);
-  EXPECT_EQ(model.Params().Get(2, 0), 6);
-  uint32_t type;
-  std::vector<uint8_t> value;
-  ASSERT_EQ(model.Registry().Read(1, "k", "n", &type, &value), 1);
-  EXPECT_EQ(value, Bytes("abcd"));
 }
 
 }  // namespace
