@@ -12,31 +12,26 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/process.h"
+#include "tests/common/temp_dir.h"
 
 extern char** environ;
 
 class TestSandbox {
  public:
   // name: the folder's prefix; port_base: where this program's ports start.
-  TestSandbox(const std::string& name, int port_base) {
-    std::string tmpl = "/tmp/" + name + "_XXXXXX";
-    if (mkdtemp(tmpl.data())) dir_ = tmpl;
+  TestSandbox(const std::string& name, int port_base) : tmp_(name) {
     setenv("XDG_DATA_HOME", (dir_ + "/user").c_str(), 1);
     setenv("XDG_DATA_DIRS", (dir_ + "/all").c_str(), 1);
     setenv("VEL_ENGINE_ROOT", (dir_ + "/engine").c_str(), 1);
     port_ = port_base + getpid() % 20000;
     setenv("VEL_SERVER_PORT", std::to_string(port_).c_str(), 1);
   }
-  ~TestSandbox() {
-    StopServer();
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
+  ~TestSandbox() { StopServer(); }
   TestSandbox(const TestSandbox&) = delete;
   TestSandbox& operator=(const TestSandbox&) = delete;
 
@@ -65,7 +60,8 @@ class TestSandbox {
   }
 
  private:
-  std::string dir_;
+  TempDir tmp_;
+  const std::string& dir_ = tmp_.path();
   int port_ = 0;
   pid_t server_pid_ = -1;
 };

@@ -23,19 +23,6 @@ TEST_F(CondTest, CacheRecordsAreKeptPerLine) {
   EXPECT_EQ(cond_.GetCondTermsFromCache("a * 3", terms), -1);
 }
 
-TEST_F(CondTest, CachedLinesReadCurrentValuesAndTypes) {
-  Var("a") = 2.0;
-  EXPECT_DOUBLE_EQ(Eval("-a + 1"), -1);
-  Var("a") = 5.0;
-  EXPECT_DOUBLE_EQ(Eval("-a + 1"), -4);
-  Var("a") = "text";
-  EXPECT_DOUBLE_EQ(Eval("a = \"text\""), 1);
-  Eval("a + 1");
-  EXPECT_EQ(text_, "text1");
-  Var("a") = 1.0;
-  EXPECT_DOUBLE_EQ(Eval("a = \"text\""), 0);
-}
-
 TEST_F(CondTest, HostileLinesAreBounded) {
   const std::string literal = "\"" + std::string(450, 'x') + "\"";
   Eval(literal);

@@ -85,25 +85,6 @@ TEST_F(ElementTest, ElementAndIndexNodesMayChangeUnderAWarmLine) {
   EXPECT_DOUBLE_EQ(Eval(line), 201);
 }
 
-TEST_F(ElementTest, IndexNamesThatAreNoPlainVariableKeepTheirMeaning) {
-  // Function names, parameters, expressions, nested and literal indexes are evaluated the full
-  // way; each must still follow its variables.
-  Var("j") = 1.0;
-  const char* lines[] = {"Tbl[GetTime] + 1", "Tbl[i+1] * 2", "Tbl[Tbl[j]] + 1", "Tbl[P.x] + 2",
-                         "Tbl[j] + Tbl[i] + Tbl[4]"};
-  for (const char* line : lines) {
-    Warm(line);
-    ExpectWarmAsFresh(line, "warming");
-    Var("i") = 0.0;
-    Var("j") = 3.0;
-    Var("Tbl")[3] = 1.0;
-    ExpectWarmAsFresh(line, "new indexes");
-    Var("i") = 2.0;
-    Var("j") = 1.0;
-    Var("Tbl")[3] = 30.0;
-  }
-}
-
 TEST_F(ElementTest, RemoteLinkedElementIsReadFromTheServer) {
   const std::string line = "Tbl[i] + 1";
   Warm(line);

@@ -1,9 +1,8 @@
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "cond/cond_seams.h"
 #include "cond/escape.h"
+#include "tests/common/temp_dir.h"
 #include "tests/cond/cond_fixture.h"
 
 namespace {
@@ -31,7 +30,7 @@ TEST_F(CondTest, NumericFunctions) {
       {"Delay(50)", 0},
       {"timemillisec() > 0", 1},
   };
-  for (const auto& c : cases) EXPECT_NEAR(EvalTwice(c.line), c.value, 1e-12) << c.line;
+  for (const auto& c : cases) EXPECT_NEAR(EvalWarm(c.line), c.value, 1e-12) << c.line;
 }
 
 TEST_F(CondTest, TextFunctions) {
@@ -44,7 +43,7 @@ TEST_F(CondTest, TextFunctions) {
       {"getchar(s, -1)", 'b'},  // "-" after "," has no left operand and is dropped
       {"substring(s, 5, 1)", 0}, {"char(66)", 66},
   };
-  for (const auto& c : cases) EXPECT_DOUBLE_EQ(EvalTwice(c.line), c.value) << c.line;
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(EvalWarm(c.line), c.value) << c.line;
 
   struct TextCase {
     const char* line;
@@ -55,7 +54,7 @@ TEST_F(CondTest, TextFunctions) {
       {"string(12.9)", "12"},         {"s + string(-3)", "abc-3"},
   };
   for (const auto& c : texts) {
-    EvalTwice(c.line);
+    EvalWarm(c.line);
     EXPECT_EQ(text_, c.text) << c.line;
   }
   Eval("setchar(s, 0, 'x')");
@@ -213,10 +212,7 @@ TEST_F(CondTest, PrintSpoolsTheQueue) {
   std::vector<std::filesystem::path> files;
   for (const auto& e : std::filesystem::directory_iterator(spool)) files.push_back(e.path());
   ASSERT_EQ(files.size(), 1u);
-  std::ifstream in(files[0], std::ios::binary);
-  std::stringstream body;
-  body << in.rdbuf();
-  EXPECT_EQ(body.str(), "line one\ntwo");
+  EXPECT_EQ(ReadFile(files[0]), "line one\ntwo");
   EXPECT_EQ(cond_.PrintQueueSize(), 0u);
 
   // A text that would take the queue to 20000 bytes is dropped.
@@ -239,10 +235,7 @@ TEST_F(CondTest, PrintCommandReceivesTheDocument) {
   setenv("VEL_PRINT_COMMAND", command.c_str(), 1);
   Eval("print(\"a\\x41\\tb\", 1)");
   unsetenv("VEL_PRINT_COMMAND");
-  std::ifstream in(out, std::ios::binary);
-  std::stringstream body;
-  body << in.rdbuf();
-  EXPECT_EQ(body.str(), "aA\tb");
+  EXPECT_EQ(ReadFile(out), "aA\tb");
   std::filesystem::remove(out);
 }
 

@@ -58,31 +58,6 @@ TEST_F(CondTest, TermValuesAndNames) {
   EXPECT_STREQ(terms[5].text, "q  r");
 }
 
-TEST_F(CondTest, LineKeepsAtMostSixtyTerms) {
-  std::string line;
-  for (int i = 0; i < 61; ++i) line += "1 ";
-  OZK_COND_TERM terms[kCondMaxTerms];
-  EXPECT_EQ(cond_.MakeCondTerms(line.data(), terms, cond_.AppVar(), nullptr, 1), 60u);
-}
-
-TEST_F(CondTest, UserFunctionsBecomeCallTerms) {
-  CtVar& tree = *cond_.EquationTree();
-  tree["NoArgs"]["Proto"] = "( )";
-  tree["OneArg"]["Proto"] = "(a)";
-  tree["TwoArgs"]["Proto"] = "(a, b)";
-  tree["Plain"] = 0.0;
-  OZK_COND_TERM t{};
-  EXPECT_EQ(cond_.AddFuncTerm("noargs", &t), 1);
-  EXPECT_EQ(t.type, 158);
-  EXPECT_EQ(t.variable, tree.Index("NoArgs", 0));
-  EXPECT_EQ(cond_.AddFuncTerm("OneArg", &t), 1);
-  EXPECT_EQ(t.type, 91);
-  EXPECT_EQ(cond_.AddFuncTerm("TwoArgs", &t), 1);
-  EXPECT_EQ(t.type, 127);
-  EXPECT_EQ(cond_.AddFuncTerm("Plain", &t), 0);
-  EXPECT_EQ(cond_.AddFuncTerm("OneArg[1]", &t), 0);
-}
-
 TEST_F(CondTest, ParameterNamesReadTheDeviceParameter) {
   struct Params : XCondParams {
     double GetParam(const char* name, int) override { return std::string(name) == "Gain" ? 7 : 0; }

@@ -293,23 +293,6 @@ TEST_F(AppDestsTest, AttachedVariablesReadAndWriteThroughTheirDestination) {
   EXPECT_FALSE(dests.GetAttachedVarName(dest, &name, it));
 }
 
-TEST_F(AppDestsTest, RemoteSendsGoThroughTheLink) {
-  FakeLink link;
-  CAppDests dests(&root, &link);
-  CtVar* dest = dests.AddProfinetDest(1, 0, 1, "a", "h", 0);
-  ASSERT_NE(dest, nullptr);
-  link.sent.clear();
-  g_rec.sends.clear();
-  EXPECT_EQ(dests.WriteRegister("1", 3, 1.0, nullptr), 1);
-  ASSERT_EQ(link.sent.size(), 1u);
-  EXPECT_EQ(link.sent[0], std::string("1|1.000000\0|3", 13));
-  EXPECT_TRUE(g_rec.sends.empty());
-  const uint8_t data[] = {'h', 'i'};
-  EXPECT_EQ(dests.SendMessageW(dest, data, 0, 0, nullptr), 1);  // remote 0 stays local
-  ASSERT_EQ(g_rec.sends.size(), 1u);
-  EXPECT_EQ(g_rec.sends[0].bytes, "hi");
-}
-
 TEST_F(AppDestsTest, OpenClassifiesAndCreatesTheSystemDestinations) {
   root["Destinations.5.Role"] = 18.0;
   root["Destinations.7.Role"] = 1.0;

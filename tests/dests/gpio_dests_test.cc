@@ -54,15 +54,4 @@ TEST(GpioDestsTest, OutputsAnswerFromTheirStatesAndIgnoreSends) {
   EXPECT_EQ(dests.GetDestDescription(outputs, 0), L"General Purpose Output");
 }
 
-TEST(GpioDestsTest, TheInputVariableIsAttachedToTheInputDestination) {
-  CtVar root;
-  CAppDests dests(&root, nullptr, 0, 1);
-  CtVar* gpi = root.Index("AppVar.Global.GPI", 0);
-  ASSERT_NE(gpi, nullptr);
-  std::string attached;
-  ASSERT_TRUE(gpi->IsAttachedToDest(&attached));
-  EXPECT_EQ(attached, std::string(dests.GetSysDest(SYS_DEST_GPI)->NameView()));
-  EXPECT_TRUE(gpi->GetOptions() & TVAR_OPT_SYSTEM);
-}
-
 }  // namespace

@@ -76,34 +76,6 @@ TEST_F(SockDestRealTcp, AServerAdoptsAPlainClientAndAVanishedPeerIsReplacedByThe
   EXPECT_EQ(testpeer::ReadSome(second.fd, 4), "two\n");
 }
 
-TEST_F(SockDestRealTcp, AClientReconnectsAfterItsPeerWentAway) {
-  testpeer::Listener peer;
-  CtVar* dest = dests.AddDest(6, peer.port, "127.0.0.1", 0, 0);
-  dests.SendMessageW(dest, Bytes(""), 0, 0, nullptr);
-  ASSERT_TRUE(peer.Accept());
-  ASSERT_TRUE(SendWhenReady(dest, "a"));
-  close(peer.peer);
-  peer.peer = -1;
-  // The connector notices the closed link and dials again within its one-second period.
-  ASSERT_TRUE(peer.Accept(4000));
-  ASSERT_TRUE(SendWhenReady(dest, "b"));
-  EXPECT_EQ(testpeer::ReadSome(peer.peer, 1), "b");
-}
-
-TEST_F(SockDestRealTcp, APortHeldByAnotherProgramFailsAtOnceWithItsErrorNumber) {
-  testpeer::Listener holder;
-  ASSERT_GE(holder.fd, 0);
-  const auto start = std::chrono::steady_clock::now();
-  CtVar* dest = dests.AddDest(1, holder.port, nullptr, 0, 0);
-  ASSERT_NE(dest, nullptr);
-  CConnection* conn = dests.GetConn(dest, nullptr);
-  ASSERT_NE(conn, nullptr);
-  EXPECT_EQ(conn->GetLastError(), 10048);
-  EXPECT_EQ(dests.IsConnected(dest), 0);
-  EXPECT_EQ(dests.SendMessageW(dest, Bytes("x"), 0, 0, nullptr), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-}
-
 TEST_F(SockDestRealTcp, SixtyFourKibWithoutALineEndKeepsTheReaderBoundedAndResponsive) {
   const uint16_t port = testpeer::FreePort();
   CtVar* dest = dests.AddDest(1, port, nullptr, 0, 0);
@@ -156,56 +128,7 @@ TEST_F(SockDestRealTcp, APeerThatVanishesEmptiesTheLineRing) {
   EXPECT_EQ(line, "ne");
 }
 
-// ---- A message handler served over a real TCP client ----
-
-struct Seen {
-  std::mutex mu;
-  std::vector<std::string> args;
-  size_t Count() {
-    std::lock_guard<std::mutex> g(mu);
-    return args.size();
-  }
-};
-
-void Remember(CAppDests*, CtVar*, const void* arg, void* context) {
-  auto* seen = static_cast<Seen*>(context);
-  std::lock_guard<std::mutex> g(seen->mu);
-  seen->args.emplace_back(static_cast<const char*>(arg));
-}
-
-void Answer(CAppDests* dests, CtVar* dest, const void* arg, void*) {
-  const std::string reply = std::string("got ") + static_cast<const char*>(arg) + "\r\n";
-  dests->SendMessageW(dest, Bytes(reply), 0, 0, nullptr);
-}
-
-TEST_F(SockDestRealTcp, AHandlerAnswersCommandsFromAPlainTcpClient) {
-  const uint16_t port = testpeer::FreePort();
-  CtVar* dest = dests.AddDest(1, port, nullptr, 0, 0);
-  CMsgHandler* h = dests.CreateMessageHandler(dest, '\n');
-  ASSERT_NE(h, nullptr);
-  Seen seen;
-  ASSERT_NE(h->AddMessageFunc("ECHO", Answer, nullptr, 0), nullptr);
-  ASSERT_NE(h->AddMessageFunc("SET", Remember, &seen, 1), nullptr);
-  testpeer::Client peer(port);
-  ASSERT_GE(peer.fd, 0);
-
-  ASSERT_TRUE(testpeer::SendText(peer.fd, "echo one\r\n"));
-  EXPECT_EQ(testpeer::ReadSome(peer.fd, 9), "got one\r\n");
-  ASSERT_TRUE(testpeer::SendText(peer.fd, "!\n"));
-  EXPECT_EQ(testpeer::ReadSome(peer.fd, 9), "got one\r\n");
-  ASSERT_TRUE(testpeer::SendText(peer.fd, "\n"));
-  EXPECT_EQ(testpeer::ReadSome(peer.fd, 2), "\r\n");
-  ASSERT_TRUE(testpeer::SendText(peer.fd, "SETGAIN 4\n"));
-  ASSERT_TRUE(WaitUntil([&] { return seen.Count() == 1; }));
-  EXPECT_EQ(seen.args[0], "GAIN 4");
-
-  // Events wait in a ring of four slots, three at most; they go out when the line is idle.
-  EXPECT_EQ(h->AddEventMsg("e1\r\n"), 1);
-  EXPECT_EQ(h->AddEventMsg("e2\r\n"), 1);
-  EXPECT_EQ(h->AddEventMsg("e3\r\n"), 1);
-  EXPECT_EQ(testpeer::ReadSome(peer.fd, 12), "e1\r\ne2\r\ne3\r\n");
-}
-
+// A message handler on a server destination, its peer a plain TCP client.
 TEST_F(SockDestRealTcp, AFramedHeaderAnnouncingFourGibNeitherHangsNorGrows) {
   const uint16_t port = testpeer::FreePort();
   CtVar* dest = dests.AddDest(1, port, nullptr, 0, 0);

@@ -1,10 +1,11 @@
 #include "engine/device_files.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "tests/common/temp_dir.h"
 
 namespace {
 
@@ -12,20 +13,15 @@ namespace fs = std::filesystem;
 
 class DeviceFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vel_devfiles_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    base_ = tmpl;
-    files_ = std::make_unique<CDeviceFiles>(base_ + "/root");
-  }
-  void TearDown() override { fs::remove_all(base_); }
+  void SetUp() override { files_ = std::make_unique<CDeviceFiles>(base_ + "/root"); }
 
   void Put(const std::string& rel, const std::string& text) {
     fs::create_directories(fs::path(files_->Root() + "/" + rel).parent_path());
     std::ofstream(files_->Root() + "/" + rel, std::ios::binary) << text;
   }
 
-  std::string base_;
+  TempDir tmp_{"vel_devfiles"};
+  const std::string& base_ = tmp_.path();
   std::unique_ptr<CDeviceFiles> files_;
 };
 

@@ -3,19 +3,13 @@
 #include "engine/device_messages.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "link/device_message_ids.h"
 #include "link/device_services.h"
 #include "netmsg/lum_wire.h"
+#include "tests/common/temp_dir.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 CLumMsg OverTheWire(const CLumMsg& msg) {
   std::string bytes;
@@ -43,26 +37,10 @@ class LoopClient : public CDeviceServices {
 
 class DeviceMessagesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vel_devmsg_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    model_ = std::make_unique<CApplianceModel>(dir_ + "/device");
-    client_ = std::make_unique<LoopClient>(model_.get());
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::wstring Local(const std::string& name) { return fs::path(dir_ + "/" + name).wstring(); }
-  std::string DeviceFile(const std::string& rel) {
-    std::ifstream in(model_->Files().Root() + "/" + rel, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
-  std::string dir_;
-  std::unique_ptr<CApplianceModel> model_;
-  std::unique_ptr<LoopClient> client_;
+  TempDir tmp_{"vel_devmsg"};
+  const std::string& dir_ = tmp_.path();
+  std::unique_ptr<CApplianceModel> model_ = std::make_unique<CApplianceModel>(dir_ + "/device");
+  std::unique_ptr<LoopClient> client_ = std::make_unique<LoopClient>(model_.get());
 };
 
 TEST_F(DeviceMessagesTest, FileOperationsRoundTrip) {
@@ -106,41 +84,6 @@ TEST_F(DeviceMessagesTest, EmptyPathsFailWithoutSending) {
   EXPECT_EQ(client_->DirectoryCreate(L""), 0);
   EXPECT_EQ(client_->DirectoryRemove(L""), 0);
   EXPECT_EQ(client_->sent, 0);
-}
-
-TEST_F(DeviceMessagesTest, TransferOf70000BytesInTwoBlocksBothWays) {
-  std::string data(70000, '\0');
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
-  std::ofstream(dir_ + "/up.bin", std::ios::binary) << data;
-  std::vector<int> percents;
-  auto progress = [&](int, int pct, int, int) { percents.push_back(pct); };
-
-  ASSERT_EQ(client_->FileTransfer(kTransferToDevice, Local("up.bin"), L"\\up.bin", progress), 1);
-  EXPECT_EQ(percents, (std::vector<int>{93, 100}));
-  EXPECT_EQ(DeviceFile("up.bin"), data);
-
-  percents.clear();
-  ASSERT_EQ(client_->FileTransfer(kTransferFromDevice, Local("down.bin"), L"\\up.bin", progress),
-            1);
-  EXPECT_EQ(percents, (std::vector<int>{93, 100}));
-  std::ifstream in(dir_ + "/down.bin", std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  EXPECT_EQ(s.str(), data);
-}
-
-TEST_F(DeviceMessagesTest, EmptyMissingAndEscapingTransfersFail) {
-  std::ofstream(dir_ + "/empty", std::ios::binary);
-  EXPECT_EQ(client_->FileTransfer(kTransferToDevice, Local("empty"), L"\\empty", nullptr), 0);
-  EXPECT_TRUE(fs::exists(model_->Files().Root() + "/empty"));
-  EXPECT_EQ(client_->FileTransfer(kTransferToDevice, Local("nope"), L"\\nope", nullptr), 0);
-  EXPECT_EQ(client_->FileTransfer(kTransferFromDevice, Local("x"), L"\\nope", nullptr), 0);
-  EXPECT_FALSE(fs::exists(dir_ + "/x"));
-
-  std::ofstream(dir_ + "/small", std::ios::binary) << "abc";
-  EXPECT_EQ(client_->FileTransfer(kTransferToDevice, Local("small"), L"\\..\\escaped", nullptr), 0);
-  EXPECT_FALSE(fs::exists(dir_ + "/device/escaped"));
-  EXPECT_FALSE(fs::exists(dir_ + "/escaped"));
 }
 
 TEST_F(DeviceMessagesTest, ParamsAttributesAndGpio) {

@@ -1,29 +1,20 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 
-#include "engine/appliance_model.h"
 #include "engine/device_gpio.h"
 #include "engine/device_registry.h"
-#include "link/versions.h"
+#include "tests/common/temp_dir.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string TempDir() {
-  char tmpl[] = "/tmp/vel_state_XXXXXX";
-  return mkdtemp(tmpl) ? tmpl : "/tmp";
-}
 
 std::vector<uint8_t> Bytes(const std::string& s) {
   return {s.begin(), s.end()};
 }
 
 TEST(DeviceRegistryTest, ValuesPersistThroughFlushAndIgnoreCase) {
-  const std::string dir = TempDir();
+  const TempDir tmp("vel_state");
+  const std::string& dir = tmp.path();
   const std::string file = dir + "/registry.txt";
   {
     CDeviceRegistry reg(file);
@@ -47,11 +38,11 @@ TEST(DeviceRegistryTest, ValuesPersistThroughFlushAndIgnoreCase) {
   ASSERT_EQ(reg.Read(1, "Software\\Zelvin", "Name", &type, &value), 1);
   EXPECT_EQ(type, 4u);  // hives are separate
   EXPECT_EQ(reg.Read(3, "Software\\Zelvin", "Name", &type, &value), 0);
-  fs::remove_all(dir);
 }
 
 TEST(DeviceRegistryTest, DamagedLinesAreSkipped) {
-  const std::string dir = TempDir();
+  const TempDir tmp("vel_state");
+  const std::string& dir = tmp.path();
   const std::string file = dir + "/registry.txt";
   std::ofstream(file) << "2\tk\tgood\t1\t6869\n"
                       << "2\tk\todd\t1\t686\n"
@@ -67,7 +58,6 @@ TEST(DeviceRegistryTest, DamagedLinesAreSkipped) {
   EXPECT_EQ(value, Bytes("hi"));
   for (const char* name : {"odd", "nothex", "badhive", "notype"})
     EXPECT_EQ(reg.Read(2, "k", name, &type, &value), 0) << name;
-  fs::remove_all(dir);
 }
 
 TEST(DeviceGpioTest, ConfigsAndBitsStayWithinTheDescribedLines) {
@@ -97,43 +87,6 @@ TEST(DeviceGpioTest, ConfigsAndBitsStayWithinTheDescribedLines) {
   EXPECT_EQ(wide.Attributes().num_inputs, kGpioMaxLines);
   wide.SetInputBits(0xFFFFFFFF);
   EXPECT_EQ(wide.InputBits(), 0xFFFFFFFFu);
-}
-
-TEST(ApplianceModelTest, DataFolderLayoutAttributesAndVersion) {
-  const std::string dir = TempDir();
-  CApplianceModel model(dir);
-  EXPECT_TRUE(fs::is_directory(dir + "/files"));
-  EXPECT_EQ(model.Files().Root(), fs::canonical(dir + "/files").string());
-  EXPECT_EQ(model.Attributes().library, "ZelvinEC.dll");
-  EXPECT_EQ(model.ServerVersion(), ClientVersion());
-  model.SetServerVersion(1750);
-  EXPECT_EQ(model.ServerVersion(), 1750);
-  model.Registry().Write(0, "k", "n", 1, Bytes("v"));
-  ASSERT_EQ(model.Registry().Flush(), 1);
-  EXPECT_TRUE(fs::exists(dir + "/registry.txt"));
-  // The registry file is not reachable through the device's files.
-  EXPECT_EQ(model.Files().Open(L"\\..\\registry.txt", L"rb"), 0u);
-  fs::remove_all(dir);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(ApplianceModelTest, ParametersAndRegistryOutliveTheModel) {
-  const std::string dir = TempDir();
-  {
-    CApplianceModel model(dir);
-    ASSERT_EQ(model.Params().Set(2, 6, 0), 1);
-    ASSERT_EQ(model.Registry().Write(1, "k", "n", 4, Bytes("abcd")), 1);
-  }
-  CApplianceModel model(dir);
-  EXPECT_EQ(model.Params().Get(2, 0), 6);
-  uint32_t type;
-  std::vector<uint8_t> value;
-  ASSERT_EQ(model.Registry().Read(1, "k", "n", &type, &value), 1);
-  EXPECT_EQ(value, Bytes("abcd"));
-  fs::remove_all(dir);
 }
 
 }  // namespace

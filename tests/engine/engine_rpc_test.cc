@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 
 #include "dests/app_dests.h"
 #include "engine/vel_engine.h"
@@ -15,6 +14,7 @@
 #include "link/device_message_ids.h"
 #include "link/rpc_call.h"
 #include "link/rpc_stubs.h"
+#include "tests/common/temp_dir.h"
 #include "tests/dests/pty_pair.h"
 #include "vartree/tvar.h"
 
@@ -35,25 +35,11 @@ class EngineNode : public CNetClientNode {
 
 class EngineRpcTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vel_engrpc_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    engine_ = std::make_unique<CVelEngine>(dir_, nullptr);
-    node_ = std::make_unique<EngineNode>(engine_.get());
-    rpc_ = std::make_unique<CVelRpc>(static_cast<CNetClientNode*>(node_.get()));
-  }
-  void TearDown() override {
-    rpc_.reset();
-    node_.reset();
-    engine_.reset();
-    std::filesystem::remove_all(dir_);
-  }
-
-  std::string dir_;
-  std::unique_ptr<CVelEngine> engine_;
-  std::unique_ptr<EngineNode> node_;
-  std::unique_ptr<CVelRpc> rpc_;
+  TempDir tmp_{"vel_engrpc"};
+  const std::string& dir_ = tmp_.path();
+  std::unique_ptr<CVelEngine> engine_ = std::make_unique<CVelEngine>(dir_, nullptr);
+  EngineNode node_{engine_.get()};
+  std::unique_ptr<CVelRpc> rpc_ = std::make_unique<CVelRpc>(&node_);
 };
 
 TEST_F(EngineRpcTest, StubsReachTheAppliance) {
@@ -116,27 +102,6 @@ TEST_F(EngineRpcTest, CallsBreakingABufferContractAreRefused) {
   EXPECT_EQ(GetServerVersion(rpc_.get()), 1800);
 }
 
-TEST_F(EngineRpcTest, RegistryValuesRoundTripAndReportTheirSize) {
-  const uint8_t value[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  ASSERT_EQ(WriteRegistery(rpc_.get(), 2, "Software\\Zelvin", "Lines", 3, value, sizeof value), 1);
-  uint32_t type = 0, size = 64;
-  uint8_t out[64] = {};
-  ASSERT_EQ(ReadRegistery(rpc_.get(), 2, "software\\zelvin", "LINES", &type, out, &size), 1);
-  EXPECT_EQ(type, 3u);
-  ASSERT_EQ(size, sizeof value);
-  EXPECT_EQ(std::memcmp(out, value, sizeof value), 0);
-  // Too small a buffer: the call fails and the size says what is needed.
-  uint8_t small[4];
-  size = sizeof small;
-  EXPECT_EQ(ReadRegistery(rpc_.get(), 2, "Software\\Zelvin", "Lines", &type, small, &size), 0);
-  EXPECT_EQ(size, sizeof value);
-  size = 64;
-  EXPECT_EQ(ReadRegistery(rpc_.get(), 2, "Software\\Zelvin", "Missing", &type, out, &size), 0);
-  EXPECT_EQ(ReadRegistery(rpc_.get(), 1, "Software\\Zelvin", "Lines", &type, out, &size), 0);
-  ASSERT_EQ(FlushRegistery(rpc_.get(), 2), 1);
-  EXPECT_TRUE(std::filesystem::exists(dir_ + "/registry.txt"));
-}
-
 TEST_F(EngineRpcTest, ArgumentNamesAndValues) {
   char name[32];
   ASSERT_EQ(GetArgName(rpc_.get(), 3, 1, sizeof name, name), 1);
@@ -151,40 +116,16 @@ TEST_F(EngineRpcTest, ArgumentNamesAndValues) {
   EXPECT_EQ(GetArgValue(rpc_.get(), 5, "Maybe"), 0);
 }
 
-TEST_F(EngineRpcTest, ParameterFilesStayInsideTheDevice) {
-  SetParam(rpc_.get(), 0, 2, 6.5);
-  ASSERT_EQ(WriteParamFile(rpc_.get(), "\\No Card\\saved.ini"), 0);  // no such folder
-  ASSERT_EQ(WriteParamFile(rpc_.get(), "\\saved.ini"), 1);
-  EXPECT_TRUE(std::filesystem::exists(dir_ + "/files/saved.ini"));
-  SetParam(rpc_.get(), 0, 2, 1.5);
-  ASSERT_EQ(ReadParamFile(rpc_.get(), "C:\\saved.ini"), 1);
-  EXPECT_EQ(GetParam(rpc_.get(), 0, 2), 6.5);
-  EXPECT_EQ(ReadParamFile(rpc_.get(), "..\\params.ini"), 0);
-  EXPECT_EQ(WriteParamFile(rpc_.get(), "\\..\\..\\escaped.ini"), 0);
-  EXPECT_EQ(ReadParamFile(rpc_.get(), "\\absent.ini"), 0);
-}
-
-TEST_F(EngineRpcTest, IdentityWindowAndRestart) {
-  char text[64];
-  uint32_t capacity = sizeof text;
-  ASSERT_EQ(GetDeviceSerialNo(rpc_.get(), text, &capacity), 1);
-  EXPECT_STREQ(text, "ZEC-180042");
-  EXPECT_EQ(capacity, 11u);
-  char tiny[4];
-  capacity = sizeof tiny;
+// The plain identity calls run through the client's session tests.
+TEST_F(EngineRpcTest, IdentityBuffersWindowBoundsAndRestart) {
+  char text[64], tiny[4];
+  uint32_t capacity = sizeof tiny;
   EXPECT_EQ(GetDeviceSerialNo(rpc_.get(), tiny, &capacity), 0);
   EXPECT_EQ(capacity, 11u);
-
   capacity = sizeof text;
   ASSERT_EQ(GetDevicePhysicalAddress(rpc_.get(), text, &capacity), 1);
   EXPECT_STREQ(text, "00-1B-2C-00-00-01");
-
-  EXPECT_EQ(SetDeviceName(rpc_.get(), "Line 4 West"), 1);
-  EXPECT_EQ(SetDeviceName(rpc_.get(), ""), 0);
   EXPECT_EQ(SetDeviceName(rpc_.get(), std::string(64, 'n').c_str()), 0);
-  capacity = sizeof text;
-  ASSERT_EQ(GetDeviceName(rpc_.get(), text, &capacity), 1);
-  EXPECT_STREQ(text, "Line 4 West");
 
   struct Window {
     int x, y, w, h, ok;

@@ -16,24 +16,6 @@ std::vector<uint8_t> Counting(size_t n) {
   return v;
 }
 
-TEST(EngineStreamTest, TestStreamIsEchoedInPieces) {
-  CEngineStream s;
-  const auto sent = Counting(1000);
-  for (int round = 0; round < 2; ++round) {
-    ASSERT_EQ(s.Start(kStreamTestId, 1000), 0);
-    ASSERT_EQ(s.Write(std::span(sent).first(600)), 0);
-    ASSERT_EQ(s.Write(std::span(sent).subspan(600)), 0);
-    int length = -1;
-    ASSERT_EQ(s.ResponseStart(&length), 0);
-    ASSERT_EQ(length, 1000);
-    std::vector<uint8_t> got(1000);
-    ASSERT_EQ(s.Read(std::span(got).first(1)), 0);
-    ASSERT_EQ(s.Read(std::span(got).subspan(1)), 0);
-    EXPECT_EQ(got, sent);
-    EXPECT_EQ(s.End(), 0);
-  }
-}
-
 TEST(EngineStreamTest, OtherStreamsAreTakenWithAnEmptyAnswer) {
   CEngineStream s;
   ASSERT_EQ(s.Start(4711, 3), 0);

@@ -63,25 +63,6 @@ TEST_F(InspectionServiceTest, ModesAreKeptAndIdleTakesNoImages) {
   EXPECT_EQ(reply.Size(), 0);
 }
 
-TEST_F(InspectionServiceTest, EachPartReachesTheTree) {
-  EXPECT_EQ(First(Ask(kMsgSoftwareTrigger)), 1);
-  WaitForInspected(1);
-  service_.Stop();  // waits for the part in progress to reach the tree
-  CtVarLock lock;
-  CtVar* width = root_.Index("AppVar.Width", 0);
-  ASSERT_NE(width, nullptr);
-  EXPECT_GT(static_cast<double>(*width), 10.0);
-  EXPECT_EQ(width->GetFormat(), "%5.2f");
-  EXPECT_TRUE(width->GetOptions() & TVAR_OPT_RESULT_VAR);
-  CtVar* result = root_.Index("AppVar.Width.Result", 0);
-  ASSERT_NE(result, nullptr);
-  EXPECT_EQ(static_cast<double>(*result), static_cast<double>(width->GetResult()));
-  CtVar* label = root_.Index("AppVar.LotCode", 0);
-  ASSERT_NE(label, nullptr);
-  EXPECT_EQ(std::string(static_cast<const char*>(*label)).substr(0, 4), "LOT4");
-  EXPECT_NE(root_.Index("AppVar.Result", 0), nullptr);
-}
-
 TEST_F(InspectionServiceTest, MalformedMeasurementRequestsAreRefused) {
   // Short property data, a name that is no variable, a camera the appliance lacks.
   EXPECT_EQ(First(Ask(kMsgSetMeasVarProperties,

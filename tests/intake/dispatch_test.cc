@@ -1,8 +1,7 @@
 // The server's requests and notifications, each row of the client's dispatch, sent by a test
 // server over TCP; and the mode exchanges the client starts.
-#include <fstream>
+#include <filesystem>
 #include <future>
-#include <sstream>
 
 #include "platform/message_loop.h"
 #include "tests/intake/intake_fixture.h"
@@ -11,13 +10,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Msg = RecordingAppliance::WindowMessage;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 CLumMsg Message(int32_t id, std::vector<CLumVariant> values) {
   CLumMsg m(id);

@@ -6,7 +6,6 @@
 #include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,6 +17,7 @@
 #include "link/server_message_ids.h"
 #include "link/vel_app_client.h"
 #include "netmsg/net_node.h"
+#include "tests/common/temp_dir.h"
 
 // Answers the client's requests with `answer` (when set) and records their ids.
 class TestServer : public CNetServerNode {
@@ -112,9 +112,6 @@ class RecordingAppliance : public CVelAppliance {
 class IntakeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vel_intake_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     setenv("XDG_DATA_HOME", (dir_ + "/user").c_str(), 1);
     setenv("XDG_DATA_DIRS", (dir_ + "/all").c_str(), 1);
     setenv("VEL_DRIVE_ROOT", (dir_ + "/drives").c_str(), 1);
@@ -122,7 +119,6 @@ class IntakeTest : public ::testing::Test {
   void TearDown() override {
     client_.reset();
     server_.Close();
-    std::filesystem::remove_all(dir_);
   }
 
   // Creates the client on the calling thread and connects it; with an appliance that records.
@@ -139,7 +135,8 @@ class IntakeTest : public ::testing::Test {
     return static_cast<RecordingAppliance*>(client_->GetAppliance());
   }
 
-  std::string dir_;
+  TempDir tmp_{"vel_intake"};
+  const std::string& dir_ = tmp_.path();
   TestServer server_;
   Journal journal_;
   std::unique_ptr<CVelAppClient> client_;

@@ -1,8 +1,5 @@
 // Intake with the engine in this process ("loopback"): messages the engine would deliver are
 // handed to the client's OnNetMessage from another thread.
-#include <fstream>
-#include <sstream>
-
 #include "dests/app_dests.h"
 #include "platform/message_loop.h"
 #include "tests/intake/intake_fixture.h"
@@ -63,10 +60,7 @@ TEST_F(LoopbackIntakeTest, CsvLogStartsWithOneHeaderFromTheDestinationManager) {
     request.Add(CLumVariant(1));
     Deliver(request);
   }
-  std::ifstream in(name + ".csv");
-  std::stringstream content;
-  content << in.rdbuf();
-  EXPECT_EQ(content.str(), header + "a\nb\n");
+  EXPECT_EQ(ReadFile(name + ".csv"), header + "a\nb\n");
 }
 
 TEST_F(LoopbackIntakeTest, ReleaseRequestDropsOneReferenceOfAnExistingVariable) {

@@ -183,6 +183,7 @@ class ServerProcess {
     CtVar tree;
     tree["AppVar.Speed"] = 12.5;
     tree["AppVar.Label"] = "line 1";
+    tree["AppVar.Note"] = std::string(300, 'n').c_str();  // more than a first read offers
     tree["AppVar.Cam.X"] = 1.0;
     tree["AppVar.Cam.Y"] = 2.0;
     tree["AppVar.Cam.Z"] = 3.0;
@@ -217,6 +218,7 @@ TEST(MirrorAcrossProcesses, MirrorStaysInStepWithServerTree) {
 
     EXPECT_EQ(static_cast<double>(app["Speed"]), 12.5);
     EXPECT_STREQ(static_cast<const char*>(app["Label"]), "line 1");
+    EXPECT_EQ(std::string(static_cast<const char*>(app["Note"])), std::string(300, 'n'));
     app["Speed"] = 99.0;
     EXPECT_EQ(app["Speed"].GetRefCount(1), 0u);  // a round trip: the write is applied
 
@@ -248,6 +250,8 @@ TEST(MirrorAcrossProcesses, MirrorStaysInStepWithServerTree) {
     EXPECT_EQ(app["Speed"].GetRpc(), nullptr);
     mirror.SetRemoteConnectState(1);
     EXPECT_EQ(app["Speed"].GetRpc(), &client.rpc);
+    ASSERT_NE(app.GetNextChild(nullptr, 1), nullptr);  // a top branch reloads when asked
+    EXPECT_EQ(app.GetFirstChild()->NameView(), "Speed");
   }
   EXPECT_EQ(server.Wait(), 0);
 }

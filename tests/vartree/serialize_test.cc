@@ -111,40 +111,6 @@ TEST(Record, TooSmallBufferFailsAfterWritingWhatFits) {
   EXPECT_EQ(buf[12], 0xAA);  // the 10-byte format did not fit and was not written
 }
 
-TEST(Record, StreamCodes) {
-  uint8_t buf[8] = {};
-  CSerialTvar out(buf, sizeof buf, CSerialTvar::kWrite);
-  EXPECT_EQ(out.Write("12345", 5), 0);
-  EXPECT_EQ(out.Write("6789", 4), 5);
-  EXPECT_EQ(out.Position(), 5u);
-  CSerialTvar counter(static_cast<uint8_t*>(nullptr), 0, CSerialTvar::kWrite);
-  EXPECT_EQ(counter.Write("abc", 3), 0);
-  EXPECT_EQ(counter.Position(), 3u);
-  uint8_t got[8];
-  EXPECT_EQ(counter.Read(got, 1), 4);
-  CSerialTvar in(static_cast<const uint8_t*>(buf), 5);
-  EXPECT_EQ(in.Read(got, 6), 4);
-  EXPECT_EQ(in.Read(got, 5), 0);
-  EXPECT_EQ(std::memcmp(got, "12345", 5), 0);
-  EXPECT_EQ(in.Read(got, 1), 4);
-}
-
-TEST(Record, RoundTripRestoresTreeAndValues) {
-  CtVar src;
-  Populate(src);
-  const Bytes rec = src.SerializeTree();
-  CtVar dst;
-  ASSERT_EQ(Apply(dst, rec), 1);
-  EXPECT_TRUE(dst.IsSameTreeStructureAs(&src));
-  EXPECT_EQ(dst["AppVar.Num"].GetValueStr(), " 2.500");
-  EXPECT_EQ(dst["AppVar.Text"].GetValueStr(), "hello");
-  uint32_t size = 0;
-  const uint8_t* data = dst["AppVar.Data"].GetData(&size);
-  EXPECT_EQ(Bytes(data, data + size), Bytes({0, 1, 2, 255}));
-  EXPECT_EQ(dst["Other"].GetOptions(), TVAR_OPT_RESULT_VAR);
-  EXPECT_EQ(dst.SerializeTree(), rec);
-}
-
 TEST(Record, ReadingMergesIntoAnExistingTree) {
   CtVar src;
   src["A"] = 1.0;
@@ -340,16 +306,6 @@ TEST(BinaryFile, RoundTripAndShortFile) {
     EXPECT_EQ(part.GetNumChildren(), 0u) << cut;
     std::fclose(in);
   }
-}
-
-TEST(FileForms, UnknownModeDoesNothing) {
-  CtVar src;
-  src["a"] = 1.0;
-  FILE* f = std::tmpfile();
-  EXPECT_EQ(src.WriteFile(f, 2), 1);
-  EXPECT_EQ(src.ReadFile(f, 2), 1);
-  EXPECT_EQ(FileText(f), "");
-  std::fclose(f);
 }
 
 TEST(FileForms, WholeFileHoldsTheRawRecord) {

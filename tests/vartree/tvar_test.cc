@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/mutex.h"
 #include "platform/text.h"
 #include "vartree/tvar.h"
 
@@ -311,13 +310,6 @@ TEST(TVarState, ResultsStatesAndRecursiveOptions) {
   EXPECT_EQ(root.GetOptions() & TVAR_OPT_SYSTEM, TVAR_OPT_SYSTEM);
   root["a"].SetOptions(0x8000, 0);
   EXPECT_EQ(root["a.b"].GetOptions() & 0x8000, 0u);
-
-  v.SetUnits(L"mm\u00B2");
-  EXPECT_STREQ(v.GetUnits(), L"mm\u00B2");
-  v.SetUnits(nullptr);
-  EXPECT_EQ(v.GetUnits(), nullptr);
-  v.SetUserWord(0xBEEF);
-  EXPECT_EQ(v.GetUserWord(), 0xBEEFu);
 }
 
 TEST(TVarRefs, DeletingThroughTheBaseDeletesTheSubtree) {
@@ -515,18 +507,6 @@ class FakeDests : public XTVarDests {
   std::vector<Call> calls;
 };
 
-TEST(TVarDest, CurrentManagerIsTheNewestLiving) {
-  EXPECT_EQ(XTVarDests::Current(), nullptr);
-  FakeDests first;
-  {
-    FakeDests second;
-    EXPECT_EQ(XTVarDests::Current(), &second);
-    CtVar root;
-    EXPECT_EQ(root.GetAppDest(), &second);
-  }
-  EXPECT_EQ(XTVarDests::Current(), &first);
-}
-
 TEST(TVarDest, AttachedNodeRoutesValuesThroughTheManager) {
   FakeDests dests;
   CtVar root;
@@ -623,21 +603,6 @@ TEST(TVarLock, ThreadsShareOneParent) {
   for (int t = 0; t < 4; ++t) {
     EXPECT_EQ(static_cast<double>(shared[std::to_string(t * 1000 + 299).c_str()]), 299.0);
   }
-}
-
-TEST(TVarLock, LockIsRecursiveAndReplaceable) {
-  CtVar root;
-  EXPECT_EQ(root.Lock(), 1);
-  EXPECT_EQ(root.Lock(), 1);
-  EXPECT_EQ(root.UnLock(), 1);
-  EXPECT_EQ(root.UnLock(), 1);
-  port::RecursiveMutex* own = GetTreeLock();
-  port::RecursiveMutex engine;
-  SetTreeLock(&engine);
-  EXPECT_EQ(GetTreeLock(), &engine);
-  root["a"] = 1.0;
-  SetTreeLock(nullptr);
-  EXPECT_EQ(GetTreeLock(), own);
 }
 
 }  // namespace

@@ -10,11 +10,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 #include "platform/process.h"
+#include "tests/common/temp_dir.h"
 #include "tests/common/test_sandbox.h"
 #include "tests/dests/tcp_peer.h"
 
@@ -28,13 +28,6 @@ struct Result {
   int status = -1;
   std::string out, err;
 };
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class VelctlTest : public ::testing::Test {
  protected:
