@@ -234,9 +234,12 @@ int NetConnection::WaitReadable(int timeout_ms, bool watch_tasks) {
 
 bool NetConnection::Fill(size_t need) {
   if (rtail_ - rhead_ >= need) return true;
-  if (rbuf_.use_count() > 1 || need > rsize_) {
-    // Messages decoded from this buffer may still use its bytes: the rest moves to a new one.
-    MoveReadBuffer(std::max(need, rsize_));
+  if (rbuf_.use_count() > 1) {
+    // Messages decoded from this buffer still use its bytes: the rest moves to a new one, sized
+    // for what comes now, so that kept messages do not each hold a buffer grown for others.
+    MoveReadBuffer(std::max(need, kReadChunk));
+  } else if (need > rsize_) {
+    MoveReadBuffer(need);
   } else {
     // Pairs with the release of the last message that used the buffer, done with its bytes.
     std::atomic_thread_fence(std::memory_order_acquire);
