@@ -88,7 +88,7 @@ const CLumVariant::Element* CLumVariant::Find(LUM_VARIANT_TYPE kind, int index) 
 int CLumVariant::SetString(const char* text, int index) {
   Element* e = Slot(LUM_VT_STRING, index);
   if (!e) return 0;
-  e->bytes = text ? text : "";
+  e->bytes.assign(text ? text : "");
   return 1;
 }
 
@@ -102,7 +102,7 @@ int CLumVariant::SetStringBytes(std::string_view bytes, int index) {
 std::string_view CLumVariant::GetBytes(int index) const {
   if (type_ != LUM_VT_STRING && type_ != LUM_VT_DATA && type_ != LUM_VT_IMAGE) return {};
   if (index < 0 || static_cast<size_t>(index) >= elements_.size()) return {};
-  return elements_[index].bytes;
+  return elements_[index].bytes.view();
 }
 
 int CLumVariant::AddString(const char* text) {
@@ -134,7 +134,7 @@ int CLumVariant::SetData(const void* data, long size, bool /*copy*/, int index) 
   if (size < 0 || (size > 0 && !data)) return 0;
   Element* e = Slot(LUM_VT_DATA, index);
   if (!e) return 0;
-  e->bytes.assign(static_cast<const char*>(data), size);
+  e->bytes.assign(std::string_view(static_cast<const char*>(data), size));
   return 1;
 }
 
@@ -157,7 +157,7 @@ int CLumVariant::AddImage(const void* pixels, long size, uint32_t width, uint32_
   if (size < 0 || (size > 0 && !pixels)) return 0;
   Element* e = Slot(LUM_VT_IMAGE, type_ == LUM_VT_IMAGE ? GetSize() : 0);
   if (!e) return 0;
-  e->bytes.assign(static_cast<const char*>(pixels), size);
+  e->bytes.assign(std::string_view(static_cast<const char*>(pixels), size));
   e->width = width;
   e->height = height;
   e->bits_pp = bits_pp;

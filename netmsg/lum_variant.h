@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "netmsg/lum_bytes.h"
+
 enum LUM_VARIANT_TYPE : uint8_t {
   LUM_VT_EMPTY = 0,
   LUM_VT_INT = 1,     // signed 32-bit (int, long of the original 32-bit ABI)
@@ -34,7 +36,7 @@ class CLumVariant {
   // One element of a list variant. Texts and data keep their bytes in `bytes` (a text without
   // its terminator); images add their geometry; coordinates use x and y.
   struct Element {
-    std::string bytes;
+    LumBytes bytes;
     std::wstring wide;
     uint32_t width = 0, height = 0, bits_pp = 0, img_type = 0;
     double x = 0, y = 0;

@@ -10,15 +10,39 @@ static_assert(std::endian::native == std::endian::little, "the wire encoding ass
 
 namespace {
 
-template <typename T>
-void Put(std::string* out, T v) {
-  out->append(reinterpret_cast<const char*>(&v), sizeof v);
-}
+// Element bytes from this size on are sent from where they lie and decoded in place; below it,
+// copying them is cheaper than keeping track of them.
+constexpr size_t kInPlaceMin = 4096;
 
-void PutBytes(std::string* out, std::string_view bytes) {
-  Put<uint32_t>(out, static_cast<uint32_t>(bytes.size()));
-  out->append(bytes);
-}
+// Collects an encoding: small fields are copied, large element bytes only noted with the offset
+// where they go.
+class Writer {
+ public:
+  struct Run {
+    size_t offset;
+    std::string_view bytes;
+  };
+
+  explicit Writer(std::string* small) : small_(small) {}
+
+  template <typename T>
+  void Put(T v) {
+    small_->append(reinterpret_cast<const char*>(&v), sizeof v);
+  }
+  void Append(std::string_view bytes) { small_->append(bytes); }
+  void PutBytes(std::string_view bytes) {
+    Put<uint32_t>(static_cast<uint32_t>(bytes.size()));
+    if (bytes.size() < kInPlaceMin)
+      small_->append(bytes);
+    else
+      runs_.push_back({small_->size(), bytes});
+  }
+  const std::vector<Run>& Runs() const { return runs_; }
+
+ private:
+  std::string* small_;
+  std::vector<Run> runs_;
+};
 
 class Reader {
  public:
@@ -49,52 +73,62 @@ class Reader {
   std::string_view in_;
 };
 
-void EncodeVariant(const CLumVariant& v, std::string* out) {
+void EncodeVariant(const CLumVariant& v, Writer* out) {
   const LUM_VARIANT_TYPE type = v.GetType();
-  Put<uint8_t>(out, type);
+  out->Put<uint8_t>(type);
   switch (type) {
     case LUM_VT_EMPTY:
       return;
     case LUM_VT_INT:
     case LUM_VT_UINT:
     case LUM_VT_INT64:
-      Put<int64_t>(out, v.IntegerBits());
+      out->Put<int64_t>(v.IntegerBits());
       return;
     case LUM_VT_FLOAT:
     case LUM_VT_DOUBLE:
-      Put<double>(out, v.DoubleValue());
+      out->Put<double>(v.DoubleValue());
       return;
     default:
       break;
   }
-  Put<uint32_t>(out, static_cast<uint32_t>(v.Elements().size()));
+  out->Put<uint32_t>(static_cast<uint32_t>(v.Elements().size()));
   for (const CLumVariant::Element& e : v.Elements()) {
     switch (type) {
       case LUM_VT_WSTRING: {
         const std::u16string units = port::WideToUtf16(e.wide);
-        Put<uint32_t>(out, static_cast<uint32_t>(units.size()));
-        out->append(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+        out->Put<uint32_t>(static_cast<uint32_t>(units.size()));
+        out->Append({reinterpret_cast<const char*>(units.data()), units.size() * 2});
         break;
       }
       case LUM_VT_IMAGE:
-        Put<uint32_t>(out, e.width);
-        Put<uint32_t>(out, e.height);
-        Put<uint32_t>(out, e.bits_pp);
-        Put<uint32_t>(out, e.img_type);
-        PutBytes(out, e.bytes);
+        out->Put<uint32_t>(e.width);
+        out->Put<uint32_t>(e.height);
+        out->Put<uint32_t>(e.bits_pp);
+        out->Put<uint32_t>(e.img_type);
+        out->PutBytes(e.bytes.view());
         break;
       case LUM_VT_COORD:
-        Put<double>(out, e.x);
-        Put<double>(out, e.y);
+        out->Put<double>(e.x);
+        out->Put<double>(e.y);
         break;
       default:  // STRING, DATA
-        PutBytes(out, e.bytes);
+        out->PutBytes(e.bytes.view());
         break;
     }
   }
 }
 
-bool DecodeElement(LUM_VARIANT_TYPE type, Reader* r, CLumVariant::Element* e) {
+// Large data blocks and images stay in the frame they arrived in; texts are always copied, as
+// they must end with a terminator.
+void TakeBytes(std::string_view run, const std::shared_ptr<const char[]>& frame, LumBytes* out) {
+  if (frame && run.size() >= kInPlaceMin)
+    *out = LumBytes(frame, run);
+  else
+    out->assign(run);
+}
+
+bool DecodeElement(LUM_VARIANT_TYPE type, Reader* r, const std::shared_ptr<const char[]>& frame,
+                   CLumVariant::Element* e) {
   std::string_view run;
   switch (type) {
     case LUM_VT_WSTRING: {
@@ -108,13 +142,13 @@ bool DecodeElement(LUM_VARIANT_TYPE type, Reader* r, CLumVariant::Element* e) {
       if (!r->Get(&e->width) || !r->Get(&e->height) || !r->Get(&e->bits_pp) ||
           !r->Get(&e->img_type) || !r->GetRun(1, &run))
         return false;
-      e->bytes.assign(run);
+      TakeBytes(run, frame, &e->bytes);
       return true;
     case LUM_VT_COORD:
       return r->Get(&e->x) && r->Get(&e->y);
     default:  // STRING, DATA
       if (!r->GetRun(1, &run)) return false;
-      e->bytes.assign(run);
+      TakeBytes(run, type == LUM_VT_DATA ? frame : nullptr, &e->bytes);
       return true;
   }
 }
@@ -130,7 +164,7 @@ size_t MinElementSize(LUM_VARIANT_TYPE type) {
   }
 }
 
-bool DecodeVariant(Reader* r, CLumVariant* v) {
+bool DecodeVariant(Reader* r, const std::shared_ptr<const char[]>& frame, CLumVariant* v) {
   uint8_t code;
   if (!r->Get(&code) || code > LUM_VT_LAST) return false;
   const auto type = static_cast<LUM_VARIANT_TYPE>(code);
@@ -150,7 +184,7 @@ bool DecodeVariant(Reader* r, CLumVariant* v) {
   if (!r->GetCount(MinElementSize(type), &n)) return false;
   std::vector<CLumVariant::Element> elements(n);
   for (CLumVariant::Element& e : elements) {
-    if (!DecodeElement(type, r, &e)) return false;
+    if (!DecodeElement(type, r, frame, &e)) return false;
   }
   *v = CLumVariant::FromList(type, std::move(elements));
   return true;
@@ -158,22 +192,34 @@ bool DecodeVariant(Reader* r, CLumVariant* v) {
 
 }  // namespace
 
-void EncodeLumMsg(const CLumMsg& msg, std::string* out) {
-  // Room for the bulk (texts, data, images) up front: growing by appends would copy a large
-  // image several times over.
-  size_t bulk = 8;
-  for (int i = 0; i < msg.Size(); ++i) {
-    bulk += 16;
-    for (const CLumVariant::Element& e : msg.Get(i).Elements())
-      bulk += 24 + e.bytes.size() + 4 * e.wide.size();
+LumWireEncoding::LumWireEncoding(const CLumMsg& msg) {
+  Writer w(&small_);
+  w.Put<int32_t>(msg.GetId());
+  w.Put<uint32_t>(static_cast<uint32_t>(msg.Size()));
+  for (int i = 0; i < msg.Size(); ++i) EncodeVariant(msg.Get(i), &w);
+  auto add = [this](std::string_view piece) {
+    if (piece.empty()) return;
+    pieces_.push_back(piece);
+    size_ += piece.size();
+  };
+  const std::string_view small = small_;
+  size_t at = 0;
+  for (const Writer::Run& run : w.Runs()) {
+    add(small.substr(at, run.offset - at));
+    add(run.bytes);
+    at = run.offset;
   }
-  out->reserve(out->size() + bulk);
-  Put<int32_t>(out, msg.GetId());
-  Put<uint32_t>(out, static_cast<uint32_t>(msg.Size()));
-  for (int i = 0; i < msg.Size(); ++i) EncodeVariant(msg.Get(i), out);
+  add(small.substr(at));
 }
 
-bool DecodeLumMsg(std::string_view bytes, CLumMsg* out) {
+void EncodeLumMsg(const CLumMsg& msg, std::string* out) {
+  const LumWireEncoding encoding(msg);
+  out->reserve(out->size() + encoding.Size());
+  for (std::string_view piece : encoding.Pieces()) out->append(piece);
+}
+
+bool DecodeLumMsg(std::string_view bytes, CLumMsg* out,
+                  const std::shared_ptr<const char[]>& frame) {
   out->Clear();
   Reader r(bytes);
   int32_t id;
@@ -183,7 +229,7 @@ bool DecodeLumMsg(std::string_view bytes, CLumMsg* out) {
   out->SetId(id);
   for (uint32_t i = 0; i < count; ++i) {
     CLumVariant v;
-    if (!DecodeVariant(&r, &v)) {
+    if (!DecodeVariant(&r, frame, &v)) {
       out->Clear();
       return false;
     }

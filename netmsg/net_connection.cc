@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 
 #include "netmsg/lum_wire.h"
@@ -37,16 +39,20 @@ T Take(std::string_view* in) {
   return v;
 }
 
-// Header and payload in one call, without first copying a large payload behind its header.
-bool SendGathered(int fd, std::string_view header, std::string_view payload) {
-  iovec parts[2] = {{const_cast<char*>(header.data()), header.size()},
-                    {const_cast<char*>(payload.data()), payload.size()}};
-  iovec* next = parts;
-  size_t count = 2;
+// Header and payload pieces in as few calls as the kernel takes, without first copying a large
+// payload behind its header.
+bool SendGathered(int fd, std::string_view header, std::span<const std::string_view> payload) {
+  std::vector<iovec> parts;
+  parts.reserve(payload.size() + 1);
+  parts.push_back({const_cast<char*>(header.data()), header.size()});
+  for (std::string_view piece : payload)
+    parts.push_back({const_cast<char*>(piece.data()), piece.size()});
+  iovec* next = parts.data();
+  size_t count = parts.size();
   while (count > 0) {
     msghdr m{};
     m.msg_iov = next;
-    m.msg_iovlen = count;
+    m.msg_iovlen = std::min<size_t>(count, IOV_MAX);
     ssize_t n = sendmsg(fd, &m, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
@@ -131,9 +137,15 @@ NetConnection* NetConnection::Serving() {
 }
 
 bool NetConnection::SendFrame(Kind kind, uint32_t seq, std::string_view payload) {
-  if (payload.size() > kMaxFrameBytes - kHeaderBytes) return false;
+  return SendFrame(kind, seq, std::span<const std::string_view>(&payload, 1));
+}
+
+bool NetConnection::SendFrame(Kind kind, uint32_t seq, std::span<const std::string_view> payload) {
+  size_t size = 0;
+  for (std::string_view piece : payload) size += piece.size();
+  if (size > kMaxFrameBytes - kHeaderBytes) return false;
   std::string header;
-  Put<uint32_t>(&header, static_cast<uint32_t>(kHeaderBytes + payload.size()));
+  Put<uint32_t>(&header, static_cast<uint32_t>(kHeaderBytes + size));
   Put<uint8_t>(&header, kind);
   Put<uint32_t>(&header, seq);
   std::lock_guard<std::mutex> lock(send_mu_);
@@ -143,12 +155,11 @@ bool NetConnection::SendFrame(Kind kind, uint32_t seq, std::string_view payload)
 }
 
 int NetConnection::Request(const CLumMsg& request, CLumMsg* reply) {
-  std::string payload;
-  EncodeLumMsg(request, &payload);
-  if (payload.size() > kMaxFrameBytes - kHeaderBytes) return kNetErrOther;
+  const LumWireEncoding payload(request);
+  if (payload.Size() > kMaxFrameBytes - kHeaderBytes) return kNetErrOther;
   if (!reply) {
     if (!IsOpen()) return kNetErrNotConnected;
-    return SendFrame(kNotify, 0, payload) ? 0 : kNetErrConnReset;
+    return SendFrame(kNotify, 0, payload.Pieces()) ? 0 : kNetErrConnReset;
   }
   Pending pending;
   uint32_t seq;
@@ -160,7 +171,7 @@ int NetConnection::Request(const CLumMsg& request, CLumMsg* reply) {
     ++waiting_callers_;
   }
   const bool nested = t_running == this;
-  const bool sent = SendFrame(kRequest, seq, payload);
+  const bool sent = SendFrame(kRequest, seq, payload.Pieces());
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(reply_timeout_ms_);
   std::unique_lock<std::mutex> lock(mu_);
@@ -223,17 +234,26 @@ int NetConnection::WaitReadable(int timeout_ms, bool watch_tasks) {
 
 bool NetConnection::Fill(size_t need) {
   if (rtail_ - rhead_ >= need) return true;
-  if (rhead_ > 0) {
-    std::memmove(rbuf_.data(), rbuf_.data() + rhead_, rtail_ - rhead_);
-    rtail_ -= rhead_;
-    rhead_ = 0;
+  if (rbuf_.use_count() > 1) {
+    // Messages decoded from this buffer still use its bytes: the rest moves to a new one, sized
+    // for what comes now, so that kept messages do not each hold a buffer grown for others.
+    MoveReadBuffer(std::max(need, kReadChunk));
+  } else if (need > rsize_) {
+    MoveReadBuffer(need);
+  } else {
+    // Pairs with the release of the last message that used the buffer, done with its bytes.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (rhead_ > 0) {
+      std::memmove(rbuf_.get(), rbuf_.get() + rhead_, rtail_ - rhead_);
+      rtail_ -= rhead_;
+      rhead_ = 0;
+    }
   }
-  if (need > rbuf_.size()) rbuf_.resize(need);
   while (rtail_ < need) {
     // Reads ahead one chunk at most: a large frame is read to its end and no further, so that
     // nothing of the next one has to be moved to the front after it.
-    const size_t want = std::min(rbuf_.size() - rtail_, std::max(need - rtail_, kReadChunk));
-    const ssize_t n = recv(fd_, rbuf_.data() + rtail_, want, 0);
+    const size_t want = std::min(rsize_ - rtail_, std::max(need - rtail_, kReadChunk));
+    const ssize_t n = recv(fd_, rbuf_.get() + rtail_, want, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     rtail_ += static_cast<size_t>(n);
@@ -241,11 +261,21 @@ bool NetConnection::Fill(size_t need) {
   return true;
 }
 
+void NetConnection::MoveReadBuffer(size_t size) {
+  // Left uninitialised: every byte is received into before it is read.
+  std::shared_ptr<char[]> fresh = std::make_shared_for_overwrite<char[]>(size);
+  if (rtail_ > rhead_) std::memcpy(fresh.get(), rbuf_.get() + rhead_, rtail_ - rhead_);
+  rtail_ -= rhead_;
+  rhead_ = 0;
+  rbuf_ = std::move(fresh);
+  rsize_ = size;
+}
+
 bool NetConnection::ReadOne(std::optional<Task>* task, int* reason) {
   *reason = 0;
   if (!Fill(4)) return false;
   uint32_t length;
-  std::memcpy(&length, rbuf_.data() + rhead_, sizeof length);
+  std::memcpy(&length, rbuf_.get() + rhead_, sizeof length);
   if (length < kHeaderBytes || length > kMaxFrameBytes) {
     *reason = kNetErrBadFrame;
     return false;
@@ -254,14 +284,14 @@ bool NetConnection::ReadOne(std::optional<Task>* task, int* reason) {
     *reason = kNetErrConnReset;
     return false;
   }
-  std::string_view in(rbuf_.data() + rhead_ + 4, length);
+  std::string_view in(rbuf_.get() + rhead_ + 4, length);
   const auto kind = static_cast<Kind>(Take<uint8_t>(&in));
   const uint32_t seq = Take<uint32_t>(&in);
   *reason = HandleFrame(kind, seq, in, task);
   rhead_ += 4 + size_t{length};
   if (rhead_ == rtail_) {
     rhead_ = rtail_ = 0;
-    if (rbuf_.size() > kKeptReadBuffer) rbuf_.assign(kReadChunk, 0);  // after an outsized frame
+    if (rsize_ > kKeptReadBuffer) MoveReadBuffer(kReadChunk);  // after an outsized frame
   }
   buffered_ = rtail_ - rhead_;
   return *reason == 0;
@@ -274,7 +304,7 @@ int NetConnection::HandleFrame(Kind kind, uint32_t seq, std::string_view payload
     case kNotify:
     case kReply: {
       Task task{kind, seq, CLumMsg()};
-      if (!DecodeLumMsg(payload, &task.msg)) return kNetErrBadFrame;
+      if (!DecodeLumMsg(payload, &task.msg, rbuf_)) return kNetErrBadFrame;
       if (kind != kReply) {
         *request = std::move(task);
         return 0;
@@ -465,9 +495,8 @@ void NetConnection::RunTask(Task& task) {
   CLumMsg reply(task.msg.GetId());
   owner_->OnRequest(this, &task.msg, &reply);
   if (task.kind == kRequest) {
-    std::string payload;
-    EncodeLumMsg(reply, &payload);
-    SendFrame(kReply, task.seq, payload);
+    const LumWireEncoding payload(reply);
+    SendFrame(kReply, task.seq, payload.Pieces());
   }
 }
 

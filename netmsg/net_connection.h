@@ -23,9 +23,12 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -107,6 +110,7 @@ class NetConnection {
   };
 
   bool SendFrame(Kind kind, uint32_t seq, std::string_view payload);
+  bool SendFrame(Kind kind, uint32_t seq, std::span<const std::string_view> payload);
   // Waits for bytes on the socket (1), or with watch_tasks for a queued task (2); 0 on time-out.
   int WaitReadable(int timeout_ms, bool watch_tasks);
   // Reads one frame (holding the reader role). A request or stream start comes back in *task.
@@ -114,6 +118,8 @@ class NetConnection {
   bool ReadOne(std::optional<Task>* task, int* reason);
   // Buffers at least need unread bytes (holding the reader role); false when the peer is gone.
   bool Fill(size_t need);
+  // Replaces the read buffer by a new one of size bytes holding the unread bytes.
+  void MoveReadBuffer(size_t size);
   // Returns 0, or the reason the connection must end.
   int HandleFrame(Kind kind, uint32_t seq, std::string_view payload, std::optional<Task>* task);
   void End(int reason);
@@ -165,11 +171,13 @@ class NetConnection {
   const int task_event_;
 
   // Bytes received and not yet taken, used by the reader-role holder only; one recv usually
-  // brings in a whole frame, often more.
+  // brings in a whole frame, often more. Messages decoded from a frame share the buffer for their
+  // large data and images, so it is only written again once they are gone.
   static constexpr size_t kReadChunk = 64 * 1024;
   // A buffer grown for frames up to this size (images) is kept rather than made again for each.
   static constexpr size_t kKeptReadBuffer = 4u << 20;
-  std::vector<char> rbuf_ = std::vector<char>(kReadChunk);
+  std::shared_ptr<char[]> rbuf_ = std::make_shared_for_overwrite<char[]>(kReadChunk);
+  size_t rsize_ = kReadChunk;
   size_t rhead_ = 0;
   size_t rtail_ = 0;
   std::atomic<size_t> buffered_{0};  // eventfd: wakes handler threads that watch the socket

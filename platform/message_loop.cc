@@ -173,7 +173,10 @@ bool Window::Send(uint32_t message, uintptr_t wparam, intptr_t lparam, uint32_t 
   std::unique_lock lock(q.mu);
   if (q.closed) return false;
   q.items.push_back({core_, message, wparam, lparam, slot});
+  // Woken while this thread still held the lock, the owner would only block on it again.
+  lock.unlock();
   q.cv.notify_all();
+  lock.lock();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   const auto settled = [&] {
     return slot->state == SendSlot::kDone || slot->state == SendSlot::kDropped;

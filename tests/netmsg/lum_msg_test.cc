@@ -108,6 +108,37 @@ TEST(LumWire, EveryKindRoundTrips) {
   EXPECT_EQ(y, -2.5);
 }
 
+TEST(LumWire, BytesDecodedInPlaceOutliveTheirFrameAndChangeAlone) {
+  // Sizes on both sides of where element bytes stop being copied; texts are copied at any size.
+  CLumMsg m(36865);
+  for (size_t size : {4095, 4096, 300000}) {
+    std::string bytes(size, static_cast<char>('a' + size % 7));
+    bytes[size / 3] = '\0';
+    m.Add(CLumVariant(bytes.data(), static_cast<long>(size), true));
+    CLumVariant image(LUM_VT_IMAGE);
+    image.AddImage(bytes.data(), static_cast<long>(size), static_cast<uint32_t>(size), 1, 8, 1);
+    m.Add(image);
+    CLumVariant text(LUM_VT_STRING);
+    text.SetString(bytes.c_str() + size / 3 + 1, 0);
+    m.Add(text);
+  }
+  std::string encoded;
+  EncodeLumMsg(m, &encoded);
+  auto frame = std::make_shared<char[]>(encoded.size());
+  std::memcpy(frame.get(), encoded.data(), encoded.size());
+  CLumMsg back;
+  ASSERT_TRUE(DecodeLumMsg({frame.get(), encoded.size()}, &back, frame));
+  frame.reset();
+  EXPECT_TRUE(back == m);
+  for (int i = 2; i < m.Size(); i += 3)
+    EXPECT_STREQ(back.Get(i).GetString(0), m.Get(i).GetString(0)) << i;
+
+  const CLumMsg copy = back;
+  ASSERT_EQ(back.Get(6).SetData("new", 3, true, 0), 1);
+  EXPECT_TRUE(copy == m);
+  EXPECT_EQ(back.Get(6).GetBytes(0), "new");
+}
+
 TEST(LumWire, EveryTruncationIsRefused) {
   std::string bytes;
   EncodeLumMsg(EveryKind(), &bytes);
