@@ -17,7 +17,6 @@ OZK_IMPLEMENT_RUNTIME_CLASS(CtVar, COzkObject)
 namespace {
 
 std::atomic<int64_t> g_live_nodes{0};
-std::atomic<uint64_t> g_structure_epoch{0};
 
 bool StartsWithDigit(std::string_view s) {
   return !s.empty() && s[0] >= '0' && s[0] <= '9';
@@ -128,14 +127,12 @@ CtVar::CtVar(CtVar& other) {
 }
 
 CtVar::~CtVar() {
+  // Readers without the lock see a deletion through the lock's sequence and the epoch.
+  CtVarLock lock;
   while (first_child_) delete first_child_;  // each child unlinks itself
   if (parent_) parent_->UnlinkChild(this);
   --g_live_nodes;
-  g_structure_epoch.fetch_add(1, std::memory_order_relaxed);
-}
-
-uint64_t CtVar::StructureEpoch() {
-  return g_structure_epoch.load(std::memory_order_relaxed);
+  StructureChanged();
 }
 
 int64_t CtVar::LiveCount() {
@@ -805,7 +802,7 @@ int CtVar::Rename(const char* new_name) {
   const std::string old_full = remote_ ? GetVarFullName(1) : std::string();
   if (parent_ && parent_->index_.Active()) parent_->index_.Removed(parent_, this);
   SetNameStorage(port::MixedTextView(new_name));
-  g_structure_epoch.fetch_add(1, std::memory_order_relaxed);
+  StructureChanged();
   if (parent_ && parent_->index_.Active()) parent_->index_.Added(parent_, this);
   if (remote_) return remote_->Rename(old_full, new_name);
   return 1;
@@ -1031,8 +1028,12 @@ double CtVar::ReadAttachedDest() {
   std::string dest;
   uint32_t reg = 0;
   XTVarDests* dests = GetAppDest();
-  if (dests && IsAttachedToDest(&dest, &reg))
-    number_ = dests->ReadRegister(dest.c_str(), reg, this);
+  if (dests && IsAttachedToDest(&dest, &reg)) {
+    // The register is read outside the lock; only the store needs it.
+    const double value = dests->ReadRegister(dest.c_str(), reg, this);
+    CtVarLock lock;
+    number_ = value;
+  }
   return number_;
 }
 
@@ -1052,7 +1053,10 @@ std::string CtVar::ReadAttachedDestString() {
 }
 
 int CtVar::WriteAttachedDest(double value) {
-  number_ = value;
+  {
+    CtVarLock lock;
+    number_ = value;
+  }
   if (remote_) return WriteRemote(this);
   std::string dest;
   uint32_t reg = 0;
@@ -1063,7 +1067,10 @@ int CtVar::WriteAttachedDest(double value) {
 
 int CtVar::WriteAttachedDest(const char* text) {
   if (!text) return 0;
-  number_ = std::atof(text);
+  {
+    CtVarLock lock;
+    number_ = std::atof(text);
+  }
   if (remote_) return WriteRemote(this);
   std::string dest;
   uint32_t reg = 0;
