@@ -2,12 +2,22 @@
 // line's address, and the record's program run on a small stack of values. Everything else goes
 // to the full evaluation (EvalTerms). What runs for every image lives in this one file so that it
 // compiles into one function.
+//
+// A line whose program reads numbers alone runs without the tree lock, from the thread's own copy
+// of the program (nobody else writes it, unlike the tables, which ClearFunctionCache clears and
+// hands to other threads under the lock). The copy counts while the structure epoch and the
+// object's cache generation are those it was made under; its values count when no thread took
+// the tree lock while they were read (CtVar::BeginUnlockedRead). Node pointers of the copy may
+// name nodes deleted since, but then the epoch has moved: their memory stays node memory and the
+// values read from it are dropped. Anything else, or a failed check, takes the lock as before.
 #include <charconv>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "cond/cond_internal.h"
 #include "cond/cond_output.h"
+#include "platform/kept_text.h"
 #include "platform/mutex.h"
 #include "vartree/tvar.h"
 
@@ -68,7 +78,220 @@ OZK_COND_TERM AsTerm(double value, const char* text) {
   return t;
 }
 
+// A step of a program run without the lock: the numeric steps of CondFastOp, with the operator
+// folded into the step so that a step costs one dispatch.
+enum UnlockedKind : uint8_t {
+  kPushConstant,
+  kPushNode,
+  kPushElement,
+  kNegateTop,
+  kCallOne,
+  kCallTwo,
+  kFirstOperator,
+};
+// Where an operator's right operand comes from.
+enum Operand : uint8_t { kFromStack, kFromNode, kFromConstant };
+constexpr int kOperatorCodes = OP_OR;  // the binary operators are 1..OP_OR
+
+constexpr uint8_t OperatorStep(Operand from, OZK_OP_TYPE code) {
+  return static_cast<uint8_t>(kFirstOperator + from * kOperatorCodes + (code - 1));
+}
+
+struct UnlockedOp {
+  uint8_t kind;  // UnlockedKind, or OperatorStep
+  uint8_t negate;
+  int32_t last_index;  // kPushElement: the index value element was found for
+  union {
+    double constant;
+    CondNumericFn fn;
+  };
+  const CtVar* node;
+  const CtVar* index;    // kPushElement
+  const CtVar* element;  // kPushElement: null until found under the lock
+};
+constexpr int kUnlockedOps = 24;
+
+// The thread's copy of a line's program, found by the line's address.
+struct UnlockedLine {
+  uint64_t owner;  // serial of the CCondOutput; 0: empty
+  uint64_t generation;
+  uint64_t epoch;
+  const char* text;
+  uint8_t count;
+  uint8_t clears_text;
+  uint8_t size;  // of source, its zero included
+  alignas(16) char source[(kCondMaxCachedLine + 1 + port::kKeptTextChunk - 1) /
+                          port::kKeptTextChunk * port::kKeptTextChunk];
+  UnlockedOp op[kUnlockedOps];
+};
+struct UnlockedLines {
+  UnlockedLine line[kCondRememberedLines];
+};
+
+// Initial-exec: one load relative to the thread pointer, no call. The owner frees it at exit.
+thread_local UnlockedLines* t_unlocked [[gnu::tls_model("initial-exec")]] = nullptr;
+thread_local std::unique_ptr<UnlockedLines> t_unlocked_owner;
+
+// The step op of a record's program becomes; false when it reads or makes a text.
+bool UnlockedStep(const CondFastOp& op, UnlockedOp* to) {
+  to->negate = op.negate;
+  to->last_index = op.last_index;
+  to->constant = op.constant;
+  to->node = op.node;
+  to->index = op.index;
+  to->element = op.last_element;
+  const bool binary = op.code >= OP_EQ && op.code <= OP_OR;
+  switch (op.kind) {
+    case CondFastOp::kConstant:
+      to->kind = kPushConstant;
+      return true;
+    case CondFastOp::kNode:
+      to->kind = kPushNode;
+      return true;
+    case CondFastOp::kElement:
+      to->kind = kPushElement;
+      return true;
+    case CondFastOp::kNegate:
+      to->kind = kNegateTop;
+      return true;
+    case CondFastOp::kCall1:
+    case CondFastOp::kCall2:
+      to->kind = op.kind == CondFastOp::kCall1 ? kCallOne : kCallTwo;
+      to->fn = op.fn;
+      return true;
+    case CondFastOp::kOperator:
+      to->kind = OperatorStep(kFromStack, op.code);
+      return binary;
+    case CondFastOp::kOperatorNode:
+      to->kind = OperatorStep(kFromNode, op.code);
+      return binary;
+    case CondFastOp::kOperatorConstant:
+      to->kind = OperatorStep(kFromConstant, op.code);
+      return binary;
+    default:
+      return false;
+  }
+}
+
+// Runs line's program into *value, reading nodes as the tree holds them right now; false when a
+// node needs the full read or an index names another element than last time.
+[[gnu::always_inline]] inline bool RunUnlockedProgram(const UnlockedLine& line, double* value) {
+  double stack[kUnlockedOps];
+  double* top = stack;  // one past the top value
+  double right;
+  for (const UnlockedOp *it = line.op, *end = line.op + line.count; it != end; ++it) {
+    const UnlockedOp& op = *it;
+    switch (op.kind) {
+      case kPushConstant:
+        *top++ = op.constant;
+        break;
+      case kPushNode:
+        if (!ReadNumber(op.node, op.negate, top)) return false;
+        ++top;
+        break;
+      case kPushElement:
+        if (!cond::PlainNumber(*op.index) || !op.element ||
+            cond::ToInt32(op.index->StoredNumber()) != op.last_index ||
+            !ReadNumber(op.element, op.negate, top)) {
+          return false;
+        }
+        ++top;
+        break;
+      case kNegateTop:
+        top[-1] = -top[-1];
+        break;
+      case kCallOne:
+        top[-1] = op.fn(top[-1], 0);
+        break;
+      case kCallTwo:
+        --top;
+        top[-1] = op.fn(top[-1], top[0]);
+        break;
+        // Each operator with each operand source: the operator code is a constant in each case.
+#define VEL_UNLOCKED_OPERATOR(code)                              \
+  case OperatorStep(kFromStack, code):                           \
+    --top;                                                       \
+    top[-1] = cond::NumericOperator(code, top[-1], top[0]);      \
+    break;                                                       \
+  case OperatorStep(kFromNode, code):                            \
+    if (!ReadNumber(op.node, op.negate, &right)) return false;   \
+    top[-1] = cond::NumericOperator(code, top[-1], right);       \
+    break;                                                       \
+  case OperatorStep(kFromConstant, code):                        \
+    top[-1] = cond::NumericOperator(code, top[-1], op.constant); \
+    break;
+        VEL_UNLOCKED_OPERATOR(OP_EQ)
+        VEL_UNLOCKED_OPERATOR(OP_NE)
+        VEL_UNLOCKED_OPERATOR(OP_GT)
+        VEL_UNLOCKED_OPERATOR(OP_GE)
+        VEL_UNLOCKED_OPERATOR(OP_LT)
+        VEL_UNLOCKED_OPERATOR(OP_LE)
+        VEL_UNLOCKED_OPERATOR(OP_ADD)
+        VEL_UNLOCKED_OPERATOR(OP_SUB)
+        VEL_UNLOCKED_OPERATOR(OP_MUL)
+        VEL_UNLOCKED_OPERATOR(OP_DIV)
+        VEL_UNLOCKED_OPERATOR(OP_MOD)
+        VEL_UNLOCKED_OPERATOR(OP_SHL)
+        VEL_UNLOCKED_OPERATOR(OP_SHR)
+        VEL_UNLOCKED_OPERATOR(OP_BITAND)
+        VEL_UNLOCKED_OPERATOR(OP_BITOR)
+        VEL_UNLOCKED_OPERATOR(OP_AND)
+        VEL_UNLOCKED_OPERATOR(OP_OR)
+#undef VEL_UNLOCKED_OPERATOR
+      default:
+        __builtin_unreachable();  // UnlockedStep makes no other step
+    }
+  }
+  *value = stack[0];
+  return true;
+}
+
 }  // namespace
+
+[[gnu::always_inline]] inline bool CCondOutput::RunUnlocked(const char* text, OZK_EQ_RESULT* result,
+                                                            double* value) {
+  const UnlockedLines* const lines = t_unlocked;
+  if (!lines) return false;
+  const UnlockedLine& line = lines->line[LineMemoSlot(text)];
+  if (line.text != text || line.owner != serial_ ||
+      !port::SameAsKeptText(line.source, line.size, text)) {
+    return false;
+  }
+  CtVar::UnlockedRead read;
+  if (!CtVar::BeginUnlockedRead(&read) || read.epoch != line.epoch ||
+      cache_generation_.load(std::memory_order_relaxed) != line.generation) {
+    return false;
+  }
+  double v;
+  if (!RunUnlockedProgram(line, &v) || !CtVar::EndUnlockedRead(read)) return false;
+  if (line.clears_text && result) result->text[0] = '\0';
+  *value = v;
+  return true;
+}
+
+void CCondOutput::RememberUnlocked(const char* text, const OZK_CACHED_COND_TERMS& rec) {
+  const CondFastProgram& p = rec.fast;
+  if (p.count > kUnlockedOps) return;
+  UnlockedOp op[kUnlockedOps];
+  for (int i = 0; i < p.count; ++i) {
+    if (!UnlockedStep(p.op[i], &op[i])) return;
+  }
+  if (!t_unlocked) {
+    t_unlocked_owner = std::make_unique<UnlockedLines>();
+    t_unlocked = t_unlocked_owner.get();
+  }
+  UnlockedLine& line = t_unlocked->line[LineMemoSlot(text)];
+  line.owner = serial_;
+  line.generation = cache_generation_.load(std::memory_order_relaxed);
+  line.epoch = rec.bound_epoch;
+  line.text = text;
+  line.count = static_cast<uint8_t>(p.count);
+  line.clears_text = p.clears_text;
+  line.size = static_cast<uint8_t>(rec.length);
+  std::memset(line.source, 0, sizeof(line.source));
+  std::memcpy(line.source, rec.source, rec.length);
+  std::memcpy(line.op, op, sizeof(UnlockedOp) * p.count);
+}
 
 [[gnu::always_inline]] inline bool CCondOutput::RunFastProgram(CondFastProgram& p,
                                                                OZK_EQ_RESULT* result,
@@ -186,6 +409,15 @@ OZK_CACHED_COND_TERMS* CCondOutput::FindCachedLine(CondCacheTable* table, const 
 
 double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   if (!text) return 0;
+  double value;
+  if (!(result && result->local) && RunUnlocked(text, result, &value)) return value;
+  return EvalLocked(text, result);
+}
+
+// Out of line: the path without the lock then keeps few registers and a small frame.
+[[gnu::noinline]] double CCondOutput::EvalLocked(const char* text, OZK_EQ_RESULT* result) {
+  const bool local = result && result->local;
+  double value;
   // The tree lock as CtVarLock takes it, without two calls into another file per line.
   std::lock_guard<port::RecursiveMutex> lock(*GetTreeLock());
   const uint64_t epoch = CtVar::StructureEpoch();
@@ -199,9 +431,9 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   }
   if (rec && rec->pinned_nodes && rec->bound_epoch != epoch) rec = nullptr;
   if (rec && rec->fast.ready && rec->bound_epoch == epoch && rec->bound_local == nullptr &&
-      !(result && result->local)) {
-    double value;
-    if (RunFastProgram(rec->fast, result, &value)) return value;
+      !local && RunFastProgram(rec->fast, result, &value)) {
+    RememberUnlocked(text, *rec);
+    return value;
   }
   return EvalTerms(text, len, rec, epoch, result);
 }
