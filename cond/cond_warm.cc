@@ -11,6 +11,7 @@
 // name nodes deleted since, but then the epoch has moved: their memory stays node memory and the
 // values read from it are dropped. Anything else, or a failed check, takes the lock as before.
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -87,6 +88,8 @@ enum UnlockedKind : uint8_t {
   kNegateTop,
   kCallOne,
   kCallTwo,
+  kSquareTop,  // pow(top, 2), the same number as a product
+  kSqrtTop,
   kFirstOperator,
 };
 // Where an operator's right operand comes from.
@@ -173,52 +176,69 @@ bool UnlockedStep(const CondFastOp& op, UnlockedOp* to) {
   }
 }
 
+// The number of a node of a program, negated when negate is set; false when it needs the full
+// read.
+[[gnu::always_inline]] inline bool PlainValue(const CtVar& node, bool negate, double* v) {
+  if (!cond::PlainNumber(node)) return false;
+  *v = negate ? -node.StoredNumber() : node.StoredNumber();
+  return true;
+}
+
 // Runs line's program into *value, reading nodes as the tree holds them right now; false when a
-// node needs the full read or an index names another element than last time.
+// node needs the full read or an index names another element than last time. The top value stays
+// out of memory: most steps combine it with a node or a constant.
 [[gnu::always_inline]] inline bool RunUnlockedProgram(const UnlockedLine& line, double* value) {
-  double stack[kUnlockedOps];
-  double* top = stack;  // one past the top value
-  double right;
+  double top = 0;
+  double below[kUnlockedOps];
+  double* under = below;  // one past the value under top
+  double v;
   for (const UnlockedOp *it = line.op, *end = line.op + line.count; it != end; ++it) {
     const UnlockedOp& op = *it;
     switch (op.kind) {
       case kPushConstant:
-        *top++ = op.constant;
+        *under++ = top;
+        top = op.constant;
         break;
       case kPushNode:
-        if (!ReadNumber(op.node, op.negate, top)) return false;
-        ++top;
+        if (!PlainValue(*op.node, op.negate, &v)) return false;
+        *under++ = top;
+        top = v;
         break;
       case kPushElement:
         if (!cond::PlainNumber(*op.index) || !op.element ||
             cond::ToInt32(op.index->StoredNumber()) != op.last_index ||
-            !ReadNumber(op.element, op.negate, top)) {
+            !PlainValue(*op.element, op.negate, &v)) {
           return false;
         }
-        ++top;
+        *under++ = top;
+        top = v;
         break;
       case kNegateTop:
-        top[-1] = -top[-1];
+        top = -top;
         break;
       case kCallOne:
-        top[-1] = op.fn(top[-1], 0);
+        top = op.fn(top, 0);
         break;
       case kCallTwo:
-        --top;
-        top[-1] = op.fn(top[-1], top[0]);
+        top = op.fn(*--under, top);
+        break;
+      case kSquareTop:
+        top *= top;
+        break;
+      case kSqrtTop:
+        top = std::sqrt(top);
         break;
         // Each operator with each operand source: the operator code is a constant in each case.
-#define VEL_UNLOCKED_OPERATOR(code)                              \
-  case OperatorStep(kFromStack, code):                           \
-    --top;                                                       \
-    top[-1] = cond::NumericOperator(code, top[-1], top[0]);      \
-    break;                                                       \
-  case OperatorStep(kFromNode, code):                            \
-    if (!ReadNumber(op.node, op.negate, &right)) return false;   \
-    top[-1] = cond::NumericOperator(code, top[-1], right);       \
-    break;                                                       \
-  case OperatorStep(kFromConstant, code):                        \
-    top[-1] = cond::NumericOperator(code, top[-1], op.constant); \
+#define VEL_UNLOCKED_OPERATOR(code)                         \
+  case OperatorStep(kFromStack, code):                      \
+    top = cond::NumericOperator(code, *--under, top);       \
+    break;                                                  \
+  case OperatorStep(kFromNode, code):                       \
+    if (!PlainValue(*op.node, op.negate, &v)) return false; \
+    top = cond::NumericOperator(code, top, v);              \
+    break;                                                  \
+  case OperatorStep(kFromConstant, code):                   \
+    top = cond::NumericOperator(code, top, op.constant);    \
     break;
         VEL_UNLOCKED_OPERATOR(OP_EQ)
         VEL_UNLOCKED_OPERATOR(OP_NE)
@@ -242,7 +262,7 @@ bool UnlockedStep(const CondFastOp& op, UnlockedOp* to) {
         __builtin_unreachable();  // UnlockedStep makes no other step
     }
   }
-  *value = stack[0];
+  *value = top;
   return true;
 }
 
@@ -271,10 +291,19 @@ bool UnlockedStep(const CondFastOp& op, UnlockedOp* to) {
 
 void CCondOutput::RememberUnlocked(const char* text, const OZK_CACHED_COND_TERMS& rec) {
   const CondFastProgram& p = rec.fast;
-  if (p.count > kUnlockedOps) return;
   UnlockedOp op[kUnlockedOps];
-  for (int i = 0; i < p.count; ++i) {
-    if (!UnlockedStep(p.op[i], &op[i])) return;
+  int count = 0;
+  for (int i = 0; i < p.count; ++i, ++count) {
+    if (count == kUnlockedOps || !UnlockedStep(p.op[i], &op[count])) return;
+    // The two functions of distances run in place of a call.
+    const CondFastOp* const next = i + 1 < p.count ? &p.op[i + 1] : nullptr;
+    if (op[count].kind == kPushConstant && op[count].constant == 2 && next &&
+        next->kind == CondFastOp::kCall2 && next->code == FN_POW) {
+      op[count].kind = kSquareTop;
+      ++i;
+    } else if (op[count].kind == kCallOne && p.op[i].code == FN_SQRT) {
+      op[count].kind = kSqrtTop;
+    }
   }
   if (!t_unlocked) {
     t_unlocked_owner = std::make_unique<UnlockedLines>();
@@ -285,12 +314,12 @@ void CCondOutput::RememberUnlocked(const char* text, const OZK_CACHED_COND_TERMS
   line.generation = cache_generation_.load(std::memory_order_relaxed);
   line.epoch = rec.bound_epoch;
   line.text = text;
-  line.count = static_cast<uint8_t>(p.count);
+  line.count = static_cast<uint8_t>(count);
   line.clears_text = p.clears_text;
   line.size = static_cast<uint8_t>(rec.length);
   std::memset(line.source, 0, sizeof(line.source));
   std::memcpy(line.source, rec.source, rec.length);
-  std::memcpy(line.op, op, sizeof(UnlockedOp) * p.count);
+  std::memcpy(line.op, op, sizeof(UnlockedOp) * count);
 }
 
 [[gnu::always_inline]] inline bool CCondOutput::RunFastProgram(CondFastProgram& p,

@@ -20,8 +20,9 @@ constexpr size_t kKeptTextChunk = 16;
 
 // kept holds size bytes (the last one the zero) and is readable for size rounded up to a
 // multiple of kKeptTextChunk.
-[[gnu::no_sanitize("address", "thread")]] inline bool SameAsKeptText(const char* kept, size_t size,
-                                                                     const char* text) {
+__attribute__((no_sanitize("address", "thread"))) inline bool SameAsKeptText(const char* kept,
+                                                                             size_t size,
+                                                                             const char* text) {
   size_t i = 0;
 #ifdef __SSE2__
   constexpr uintptr_t kPage = 4096;
