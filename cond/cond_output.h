@@ -8,7 +8,9 @@
 // A warm line whose values give numbers runs as a compiled program instead, while no node has
 // been deleted or renamed since it was bound and each of its nodes still holds the type it was
 // compiled for; an element named by a plain variable index ("Tbl[i]") is looked up by the
-// index's current value on every run.
+// index's current value on every run. A program that reads numbers alone runs from the calling
+// thread's own copy without taking the tree lock, and counts only if no thread took the lock
+// meanwhile (see cond_warm.cc).
 // Evaluation never fails: bad input yields 0 or is ignored; EquationSyntaxCheck reports the
 // faults of a line as fixed messages for an editor.
 //
