@@ -2,6 +2,9 @@
 // lock stores it. Every access, construction included, is a relaxed atomic one, so such a read
 // is no data race; whether the value it gave counts is decided by the lock's sequence (see
 // CtVar::BeginUnlockedRead). Otherwise it reads and assigns like the plain field it replaces.
+//
+// The accesses are the compiler's atomic built-ins (what std::atomic_ref is made of): they expand
+// in place even where the inliner has given up, as in a hot loop that reads many fields.
 #pragma once
 
 #include <atomic>
@@ -19,13 +22,17 @@ class LockFreeField {
     Store(value);
     return *this;
   }
-  operator T() const { return Load(); }  // NOLINT: reads like the plain field
+  [[gnu::always_inline]] operator T() const {
+    return Load();
+  }  // NOLINT: reads like the plain field
   T operator->() const requires std::is_pointer_v<T> { return Load(); }
 
-  T Load() const {
-    return std::atomic_ref<T>(const_cast<T&>(value_)).load(std::memory_order_relaxed);
+  [[gnu::always_inline]] T Load() const {
+    T value;
+    __atomic_load(&value_, &value, __ATOMIC_RELAXED);
+    return value;
   }
-  void Store(T value) { std::atomic_ref<T>(value_).store(value, std::memory_order_relaxed); }
+  void Store(T value) { __atomic_store(&value_, &value, __ATOMIC_RELAXED); }
 
  private:
   alignas(std::atomic_ref<T>::required_alignment) T value_;

@@ -153,11 +153,11 @@ class CtVar : public COzkObject {
   const uint8_t* GetData(uint32_t* size);
 
   uint32_t GetType();
-  uint32_t GetStoredType() const { return type_; }
+  [[gnu::always_inline]] uint32_t GetStoredType() const { return type_; }
   // The number as held, without locking, asking the server or reading an attached destination
   // (which may be this node's own reader, as for the discrete input bits). Callers that want
   // the live value hold the tree lock and check GetRpc() and the type first.
-  double StoredNumber() const { return number_; }
+  [[gnu::always_inline]] double StoredNumber() const { return number_; }
   bool IsNumber() const;
   std::string GetValueStr();
 
@@ -197,7 +197,7 @@ class CtVar : public COzkObject {
   // prev null: the first child; else the child after prev (null when prev is not a child).
   CtVar* GetNextChild(CtVar* prev, int refresh = 0);
 
-  XTVarRemote* GetRpc() const { return remote_; }
+  [[gnu::always_inline]] XTVarRemote* GetRpc() const { return remote_; }
   void SetRpc(XTVarRemote* rpc);
   XTVarDests* GetAppDest() const;
 
