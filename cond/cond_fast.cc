@@ -28,6 +28,32 @@ constexpr std::array<CondNumericFn, sizeof...(kCodes)> NumericTable(
 // Every function of numbers by its code.
 constexpr auto kNumeric = NumericTable(std::make_index_sequence<OP_SPENT>());
 
+// The operator that gives the same value with the operands swapped; 0 when there is none. Numbers
+// have no effect when read, so the order they are read in does not matter.
+OZK_OP_TYPE Swapped(OZK_OP_TYPE code) {
+  switch (code) {
+    case OP_GT:
+      return OP_LT;
+    case OP_LT:
+      return OP_GT;
+    case OP_GE:
+      return OP_LE;
+    case OP_LE:
+      return OP_GE;
+    case OP_EQ:
+    case OP_NE:
+    case OP_ADD:
+    case OP_MUL:
+    case OP_BITAND:
+    case OP_BITOR:
+    case OP_AND:
+    case OP_OR:
+      return code;
+    default:
+      return 0;
+  }
+}
+
 bool IsNumericCall(OZK_OP_TYPE code) {
   double unused;
   return NumericFunction(code, 0, 0, &unused);
@@ -158,8 +184,14 @@ class Compiler {
           op.kind = e.nargs == 2 ? CondFastOp::kCall2 : CondFastOp::kCall1;
           op.fn = kNumeric[e.code];
         }
+        if (op.kind == CondFastOp::kOperator) {
+          CondFastOp fused = op;
+          if (Fuse(exprs_[e.b], &fused)) return Emit(e.a, p) && Push(p, fused);
+          // "a + b * c" as "b * c + a": the lone operand is read in place as well.
+          fused.code = Swapped(e.code);
+          if (fused.code != 0 && Fuse(exprs_[e.a], &fused)) return Emit(e.b, p) && Push(p, fused);
+        }
         if (!Emit(e.a, p)) return false;
-        if (op.kind == CondFastOp::kOperator && Fuse(exprs_[e.b], &op)) return Push(p, op);
         if (op.nargs == 2) {
           if (!Emit(e.b, p)) return false;
           --depth_;

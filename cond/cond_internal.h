@@ -59,7 +59,7 @@ inline int ShiftCount(double v) {
 
 // A binary operator on two numbers; 0 for a code that is no binary operator. Inline: the numeric
 // program of a warm line runs little else.
-inline double NumericOperator(OZK_OP_TYPE code, double a, double b) {
+[[gnu::always_inline]] inline double NumericOperator(OZK_OP_TYPE code, double a, double b) {
   switch (code) {
     case OP_EQ:
       return a == b;
@@ -171,7 +171,7 @@ void CompileFastProgram(OZK_CACHED_COND_TERMS* rec, CtVar* app_var, CtVar* funct
 
 // Whether node's number can be read as held: text, register-attached and mirrored nodes need the
 // full read.
-inline bool PlainNumber(const CtVar& node) {
+[[gnu::always_inline]] inline bool PlainNumber(const CtVar& node) {
   const uint32_t type = node.GetStoredType();
   return type != OZK_TVAR_STRING && type != OZK_TVAR_DEST && !node.GetRpc();
 }

@@ -8,7 +8,9 @@
 // A warm line whose values give numbers runs as a compiled program instead, while no node has
 // been deleted or renamed since it was bound and each of its nodes still holds the type it was
 // compiled for; an element named by a plain variable index ("Tbl[i]") is looked up by the
-// index's current value on every run.
+// index's current value on every run. A program that reads numbers alone runs from the calling
+// thread's own copy without taking the tree lock, and counts only if no thread took the lock
+// meanwhile (see cond_warm.cc).
 // Evaluation never fails: bad input yields 0 or is ignored; EquationSyntaxCheck reports the
 // faults of a line as fixed messages for an editor.
 //
@@ -210,6 +212,8 @@ class CCondOutput {
   int InvokeFunction(const char* name, CtVar* parameters, unsigned long timeout_ms);
 
  private:
+  // EvalCondition under the tree lock.
+  double EvalLocked(const char* text, OZK_EQ_RESULT* result);
   // EvalCondition past the numeric program, under the tree lock: rec is the line's cache record
   // (null when not cached), epoch the structure epoch it was looked up under.
   double EvalTerms(const char* text, size_t len, OZK_CACHED_COND_TERMS* rec, uint64_t epoch,
@@ -245,6 +249,12 @@ class CCondOutput {
   // Runs a warm line's program into *value; false when a node's type changed since it was made
   // or an index names a child that does not exist yet.
   bool RunFastProgram(CondFastProgram& p, OZK_EQ_RESULT* result, double* value);
+  // The warm line text run without the tree lock, from the thread's copy of its program; false
+  // when there is no valid copy or the tree changed meanwhile (then take the lock).
+  bool RunUnlocked(const char* text, OZK_EQ_RESULT* result, double* value);
+  // Under the tree lock, after rec's program ran for text: the thread's copy of it, when it reads
+  // numbers alone.
+  void RememberUnlocked(const char* text, const OZK_CACHED_COND_TERMS& rec);
   void RestoreTokenPosition(char* saved);
 
   CtVar* root_;
@@ -257,6 +267,8 @@ class CCondOutput {
   // The cache tables and their thread assignment are guarded by the tree lock.
   std::array<std::thread::id, kCondCacheThreads> cache_threads_{};
   std::array<std::unique_ptr<CondCacheTable>, kCondCacheThreads> cache_tables_;
+  // Grows (under the tree lock) when records are cleared: threads drop their copies of programs.
+  std::atomic<uint64_t> cache_generation_{0};
 
   std::atomic<bool> shadow_enabled_{false};
   mutable std::mutex shadow_mutex_;

@@ -2,8 +2,18 @@
 // line's address, and the record's program run on a small stack of values. Everything else goes
 // to the full evaluation (EvalTerms). What runs for every image lives in this one file so that it
 // compiles into one function.
+//
+// A line whose program reads numbers alone runs without the tree lock, from the thread's own copy
+// of the program (nobody else writes it, unlike the tables, which ClearFunctionCache clears and
+// hands to other threads under the lock). The copy counts while the structure epoch and the
+// object's cache generation are those it was made under; its values count when no thread took
+// the tree lock while they were read (CtVar::BeginUnlockedRead). Node pointers of the copy may
+// name nodes deleted since, but then the epoch has moved: their memory stays node memory and the
+// values read from it are dropped. Anything else, or a failed check, takes the lock as before.
 #include <charconv>
+#include <cmath>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "cond/cond_internal.h"
@@ -68,7 +78,244 @@ OZK_COND_TERM AsTerm(double value, const char* text) {
   return t;
 }
 
+// A step of a program run without the lock: the numeric steps of CondFastOp, with the operator
+// folded into the step so that a step costs one dispatch.
+enum UnlockedKind : uint8_t {
+  kPushConstant,
+  kPushNode,
+  kPushElement,
+  kNegateTop,
+  kCallOne,
+  kCallTwo,
+  kSquareTop,  // pow(top, 2), the same number as a product
+  kSqrtTop,
+  kFirstOperator,
+};
+// Where an operator's right operand comes from.
+enum Operand : uint8_t { kFromStack, kFromNode, kFromConstant };
+constexpr int kOperatorCodes = OP_OR;  // the binary operators are 1..OP_OR
+
+constexpr uint8_t OperatorStep(Operand from, OZK_OP_TYPE code) {
+  return static_cast<uint8_t>(kFirstOperator + from * kOperatorCodes + (code - 1));
+}
+
+struct UnlockedOp {
+  uint8_t kind;  // UnlockedKind, or OperatorStep
+  uint8_t negate;
+  int32_t last_index;  // kPushElement: the index value element was found for
+  union {
+    double constant;
+    CondNumericFn fn;
+  };
+  const CtVar* node;
+  const CtVar* index;    // kPushElement
+  const CtVar* element;  // kPushElement: null until found under the lock
+};
+constexpr int kUnlockedOps = 24;
+
+// The thread's copy of a line's program, found by the line's address.
+struct UnlockedLine {
+  uint64_t owner;  // serial of the CCondOutput; 0: empty
+  uint64_t generation;
+  uint64_t epoch;
+  const char* text;
+  uint8_t count;
+  uint8_t clears_text;
+  char source[kCondMaxCachedLine + 1];
+  UnlockedOp op[kUnlockedOps];
+};
+struct UnlockedLines {
+  UnlockedLine line[kCondRememberedLines];
+};
+
+// Initial-exec: one load relative to the thread pointer, no call. The owner frees it at exit.
+thread_local UnlockedLines* t_unlocked [[gnu::tls_model("initial-exec")]] = nullptr;
+thread_local std::unique_ptr<UnlockedLines> t_unlocked_owner;
+
+// The step op of a record's program becomes; false when it reads or makes a text.
+bool UnlockedStep(const CondFastOp& op, UnlockedOp* to) {
+  to->negate = op.negate;
+  to->last_index = op.last_index;
+  to->constant = op.constant;
+  to->node = op.node;
+  to->index = op.index;
+  to->element = op.last_element;
+  const bool binary = op.code >= OP_EQ && op.code <= OP_OR;
+  switch (op.kind) {
+    case CondFastOp::kConstant:
+      to->kind = kPushConstant;
+      return true;
+    case CondFastOp::kNode:
+      to->kind = kPushNode;
+      return true;
+    case CondFastOp::kElement:
+      to->kind = kPushElement;
+      return true;
+    case CondFastOp::kNegate:
+      to->kind = kNegateTop;
+      return true;
+    case CondFastOp::kCall1:
+    case CondFastOp::kCall2:
+      to->kind = op.kind == CondFastOp::kCall1 ? kCallOne : kCallTwo;
+      to->fn = op.fn;
+      return true;
+    case CondFastOp::kOperator:
+      to->kind = OperatorStep(kFromStack, op.code);
+      return binary;
+    case CondFastOp::kOperatorNode:
+      to->kind = OperatorStep(kFromNode, op.code);
+      return binary;
+    case CondFastOp::kOperatorConstant:
+      to->kind = OperatorStep(kFromConstant, op.code);
+      return binary;
+    default:
+      return false;
+  }
+}
+
+// The number of a node of a program, negated when negate is set; false when it needs the full
+// read.
+[[gnu::always_inline]] inline bool PlainValue(const CtVar& node, bool negate, double* v) {
+  if (!cond::PlainNumber(node)) return false;
+  *v = negate ? -node.StoredNumber() : node.StoredNumber();
+  return true;
+}
+
+// Runs line's program into *value, reading nodes as the tree holds them right now; false when a
+// node needs the full read or an index names another element than last time. The top value stays
+// out of memory: most steps combine it with a node or a constant.
+[[gnu::always_inline]] inline bool RunUnlockedProgram(const UnlockedLine& line, double* value) {
+  double top = 0;
+  double below[kUnlockedOps];
+  double* under = below;  // one past the value under top
+  double v;
+  for (const UnlockedOp *it = line.op, *end = line.op + line.count; it != end; ++it) {
+    const UnlockedOp& op = *it;
+    switch (op.kind) {
+      case kPushConstant:
+        *under++ = top;
+        top = op.constant;
+        break;
+      case kPushNode:
+        if (!PlainValue(*op.node, op.negate, &v)) return false;
+        *under++ = top;
+        top = v;
+        break;
+      case kPushElement:
+        if (!cond::PlainNumber(*op.index) || !op.element ||
+            cond::ToInt32(op.index->StoredNumber()) != op.last_index ||
+            !PlainValue(*op.element, op.negate, &v)) {
+          return false;
+        }
+        *under++ = top;
+        top = v;
+        break;
+      case kNegateTop:
+        top = -top;
+        break;
+      case kCallOne:
+        top = op.fn(top, 0);
+        break;
+      case kCallTwo:
+        top = op.fn(*--under, top);
+        break;
+      case kSquareTop:
+        top *= top;
+        break;
+      case kSqrtTop:
+        top = std::sqrt(top);
+        break;
+        // Each operator with each operand source: the operator code is a constant in each case.
+#define VEL_UNLOCKED_OPERATOR(code)                         \
+  case OperatorStep(kFromStack, code):                      \
+    top = cond::NumericOperator(code, *--under, top);       \
+    break;                                                  \
+  case OperatorStep(kFromNode, code):                       \
+    if (!PlainValue(*op.node, op.negate, &v)) return false; \
+    top = cond::NumericOperator(code, top, v);              \
+    break;                                                  \
+  case OperatorStep(kFromConstant, code):                   \
+    top = cond::NumericOperator(code, top, op.constant);    \
+    break;
+        VEL_UNLOCKED_OPERATOR(OP_EQ)
+        VEL_UNLOCKED_OPERATOR(OP_NE)
+        VEL_UNLOCKED_OPERATOR(OP_GT)
+        VEL_UNLOCKED_OPERATOR(OP_GE)
+        VEL_UNLOCKED_OPERATOR(OP_LT)
+        VEL_UNLOCKED_OPERATOR(OP_LE)
+        VEL_UNLOCKED_OPERATOR(OP_ADD)
+        VEL_UNLOCKED_OPERATOR(OP_SUB)
+        VEL_UNLOCKED_OPERATOR(OP_MUL)
+        VEL_UNLOCKED_OPERATOR(OP_DIV)
+        VEL_UNLOCKED_OPERATOR(OP_MOD)
+        VEL_UNLOCKED_OPERATOR(OP_SHL)
+        VEL_UNLOCKED_OPERATOR(OP_SHR)
+        VEL_UNLOCKED_OPERATOR(OP_BITAND)
+        VEL_UNLOCKED_OPERATOR(OP_BITOR)
+        VEL_UNLOCKED_OPERATOR(OP_AND)
+        VEL_UNLOCKED_OPERATOR(OP_OR)
+#undef VEL_UNLOCKED_OPERATOR
+      default:
+        __builtin_unreachable();  // UnlockedStep makes no other step
+    }
+  }
+  *value = top;
+  return true;
+}
+
 }  // namespace
+
+[[gnu::always_inline]] inline bool CCondOutput::RunUnlocked(const char* text, OZK_EQ_RESULT* result,
+                                                            double* value) {
+  const UnlockedLines* const lines = t_unlocked;
+  if (!lines) return false;
+  const UnlockedLine& line = lines->line[LineMemoSlot(text)];
+  if (line.text != text || line.owner != serial_ || std::strcmp(line.source, text) != 0) {
+    return false;
+  }
+  CtVar::UnlockedRead read;
+  if (!CtVar::BeginUnlockedRead(&read) || read.epoch != line.epoch ||
+      cache_generation_.load(std::memory_order_relaxed) != line.generation) {
+    return false;
+  }
+  double v;
+  if (!RunUnlockedProgram(line, &v) || !CtVar::EndUnlockedRead(read)) return false;
+  if (line.clears_text && result) result->text[0] = '\0';
+  *value = v;
+  return true;
+}
+
+void CCondOutput::RememberUnlocked(const char* text, const OZK_CACHED_COND_TERMS& rec) {
+  const CondFastProgram& p = rec.fast;
+  UnlockedOp op[kUnlockedOps];
+  int count = 0;
+  for (int i = 0; i < p.count; ++i, ++count) {
+    if (count == kUnlockedOps || !UnlockedStep(p.op[i], &op[count])) return;
+    // The two functions of distances run in place of a call.
+    const CondFastOp* const next = i + 1 < p.count ? &p.op[i + 1] : nullptr;
+    if (op[count].kind == kPushConstant && op[count].constant == 2 && next &&
+        next->kind == CondFastOp::kCall2 && next->code == FN_POW) {
+      op[count].kind = kSquareTop;
+      ++i;
+    } else if (op[count].kind == kCallOne && p.op[i].code == FN_SQRT) {
+      op[count].kind = kSqrtTop;
+    }
+  }
+  if (!t_unlocked) {
+    t_unlocked_owner = std::make_unique<UnlockedLines>();
+    t_unlocked = t_unlocked_owner.get();
+  }
+  UnlockedLine& line = t_unlocked->line[LineMemoSlot(text)];
+  line.owner = serial_;
+  line.generation = cache_generation_.load(std::memory_order_relaxed);
+  line.epoch = rec.bound_epoch;
+  line.text = text;
+  line.count = static_cast<uint8_t>(count);
+  line.clears_text = p.clears_text;
+  std::memset(line.source, 0, sizeof(line.source));
+  std::memcpy(line.source, rec.source, rec.length);
+  std::memcpy(line.op, op, sizeof(UnlockedOp) * count);
+}
 
 [[gnu::always_inline]] inline bool CCondOutput::RunFastProgram(CondFastProgram& p,
                                                                OZK_EQ_RESULT* result,
@@ -186,6 +433,15 @@ OZK_CACHED_COND_TERMS* CCondOutput::FindCachedLine(CondCacheTable* table, const 
 
 double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   if (!text) return 0;
+  double value;
+  if (!(result && result->local) && RunUnlocked(text, result, &value)) return value;
+  return EvalLocked(text, result);
+}
+
+// Out of line: the path without the lock then keeps few registers and a small frame.
+[[gnu::noinline]] double CCondOutput::EvalLocked(const char* text, OZK_EQ_RESULT* result) {
+  const bool local = result && result->local;
+  double value;
   // The tree lock as CtVarLock takes it, without two calls into another file per line.
   std::lock_guard<port::RecursiveMutex> lock(*GetTreeLock());
   const uint64_t epoch = CtVar::StructureEpoch();
@@ -199,9 +455,9 @@ double CCondOutput::EvalCondition(const char* text, OZK_EQ_RESULT* result) {
   }
   if (rec && rec->pinned_nodes && rec->bound_epoch != epoch) rec = nullptr;
   if (rec && rec->fast.ready && rec->bound_epoch == epoch && rec->bound_local == nullptr &&
-      !(result && result->local)) {
-    double value;
-    if (RunFastProgram(rec->fast, result, &value)) return value;
+      !local && RunFastProgram(rec->fast, result, &value)) {
+    RememberUnlocked(text, *rec);
+    return value;
   }
   return EvalTerms(text, len, rec, epoch, result);
 }

@@ -17,8 +17,11 @@ OZK_IMPLEMENT_RUNTIME_CLASS(CtVar, COzkObject)
 namespace {
 
 std::atomic<int64_t> g_live_nodes{0};
-std::atomic<uint64_t> g_structure_epoch{0};
 std::atomic<uint64_t> g_layout_epoch{0};
+
+void LayoutChanged() {
+  g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
+}
 
 bool StartsWithDigit(std::string_view s) {
   return !s.empty() && s[0] >= '0' && s[0] <= '9';
@@ -91,14 +94,14 @@ CtVar::CtVar() {
 
 CtVar::CtVar(const char* name, CtVar* parent, CtVar* next) : next_(next), parent_(parent) {
   ++g_live_nodes;
-  g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
+  LayoutChanged();
   if (name) SetInitialName(port::MixedTextView(name));
   if (parent_) InitFromParent();
 }
 
 CtVar::CtVar(std::string_view name, CtVar* parent) : parent_(parent) {
   ++g_live_nodes;
-  g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
+  LayoutChanged();
   SetInitialName(name);
   InitFromParent();
 }
@@ -131,15 +134,13 @@ CtVar::CtVar(CtVar& other) {
 }
 
 CtVar::~CtVar() {
+  // Readers without the lock see a deletion through the lock's sequence and the epoch.
+  CtVarLock lock;
   while (first_child_) delete first_child_;  // each child unlinks itself
   if (parent_) parent_->UnlinkChild(this);
   --g_live_nodes;
-  g_structure_epoch.fetch_add(1, std::memory_order_relaxed);
-  g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
-}
-
-uint64_t CtVar::StructureEpoch() {
-  return g_structure_epoch.load(std::memory_order_relaxed);
+  StructureChanged();
+  LayoutChanged();
 }
 
 uint64_t CtVar::LayoutEpoch() {
@@ -147,8 +148,7 @@ uint64_t CtVar::LayoutEpoch() {
 }
 
 void CtVar::SetOptionBits(uint32_t options) {
-  if ((options ^ options_) & ~TVAR_OPT_RESULT_MASK)
-    g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
+  if ((options ^ options_) & ~TVAR_OPT_RESULT_MASK) LayoutChanged();
   options_ = options;
 }
 
@@ -819,8 +819,8 @@ int CtVar::Rename(const char* new_name) {
   const std::string old_full = remote_ ? GetVarFullName(1) : std::string();
   if (parent_ && parent_->index_.Active()) parent_->index_.Removed(parent_, this);
   SetNameStorage(port::MixedTextView(new_name));
-  g_structure_epoch.fetch_add(1, std::memory_order_relaxed);
-  g_layout_epoch.fetch_add(1, std::memory_order_relaxed);
+  StructureChanged();
+  LayoutChanged();
   if (parent_ && parent_->index_.Active()) parent_->index_.Added(parent_, this);
   if (remote_) return remote_->Rename(old_full, new_name);
   return 1;
@@ -1046,8 +1046,12 @@ double CtVar::ReadAttachedDest() {
   std::string dest;
   uint32_t reg = 0;
   XTVarDests* dests = GetAppDest();
-  if (dests && IsAttachedToDest(&dest, &reg))
-    number_ = dests->ReadRegister(dest.c_str(), reg, this);
+  if (dests && IsAttachedToDest(&dest, &reg)) {
+    // The register is read outside the lock; only the store needs it.
+    const double value = dests->ReadRegister(dest.c_str(), reg, this);
+    CtVarLock lock;
+    number_ = value;
+  }
   return number_;
 }
 
@@ -1067,7 +1071,10 @@ std::string CtVar::ReadAttachedDestString() {
 }
 
 int CtVar::WriteAttachedDest(double value) {
-  number_ = value;
+  {
+    CtVarLock lock;
+    number_ = value;
+  }
   if (remote_) return WriteRemote(this);
   std::string dest;
   uint32_t reg = 0;
@@ -1078,7 +1085,10 @@ int CtVar::WriteAttachedDest(double value) {
 
 int CtVar::WriteAttachedDest(const char* text) {
   if (!text) return 0;
-  number_ = std::atof(text);
+  {
+    CtVarLock lock;
+    number_ = std::atof(text);
+  }
   if (remote_) return WriteRemote(this);
   std::string dest;
   uint32_t reg = 0;

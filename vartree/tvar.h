@@ -11,28 +11,33 @@
 // forwarded to the server by the node's full name. Every operation takes the process-wide
 // recursive tree lock (CtVarLock). Nodes are reference counted: Release deletes a node (and its
 // subtree) when neither it nor a descendant holds a reference. Deleting a node unlinks it from
-// its parent.
+// its parent, under the tree lock.
+//
+// A hot reader may read numbers without the lock (BeginUnlockedRead): the type, number and remote
+// link are stored atomically, only under the lock, and node memory is reused for nodes only and
+// never unmapped, so such a read never faults and a change meanwhile shows in the lock's sequence.
 //
 // Status results follow the library's convention: non-zero (usually 1) for success, 0 for
 // failure.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "platform/mutex.h"
 #include "vartree/child_index.h"
+#include "vartree/lock_free_field.h"
 #include "vartree/ozk_object.h"
 #include "vartree/tvar_seams.h"
 
-namespace port {
-class RecursiveMutex;
-}
 class CSerialTvar;
 class XVelStorage;
 
@@ -92,6 +97,10 @@ class CtVar : public COzkObject {
 
   CtVar& operator=(const CtVar&) = delete;
 
+  // Node memory comes from and returns to a pool that never gives it back to the system.
+  static void* operator new(size_t size);
+  static void operator delete(void* p, size_t size);
+
   // Live nodes in the process.
   static int64_t LiveCount();
   // Grows whenever a node is deleted or renamed: a node pointer obtained by name is still the
@@ -101,6 +110,34 @@ class CtVar : public COzkObject {
   // state aside): what was derived from the tree's shape and marks still holds while it is
   // unchanged.
   static uint64_t LayoutEpoch();
+
+  // ---- Reading without the tree lock ----
+  // Begin succeeds while no thread holds the tree lock. Until End, GetStoredType, StoredNumber
+  // and GetRpc of nodes obtained before may be called without the lock (on a node deleted
+  // meanwhile they give garbage); what they gave counts only if End returns true, and node
+  // pointers count only if epoch is the epoch they were found under.
+  struct UnlockedRead {
+    port::RecursiveMutex* lock;
+    uint64_t sequence;
+    uint64_t epoch;  // StructureEpoch()
+  };
+  static bool BeginUnlockedRead(UnlockedRead* read) {
+    port::RecursiveMutex* const lock = tree_lock_.load(std::memory_order_acquire);
+    read->lock = lock;
+    read->sequence = lock->SequenceBefore();
+    // After a switch the holders of the new lock leave the old one's sequence alone. The switch
+    // stores the new lock while holding the old one: a sequence read after the switch makes the
+    // second look find the new lock, and one read before it has changed by the end.
+    if ((read->sequence & 1) != 0 || tree_lock_.load(std::memory_order_acquire) != lock) {
+      return false;
+    }
+    // Moved only under the lock, so the sequence orders it like the values.
+    read->epoch = structure_epoch_.load(std::memory_order_relaxed);
+    return true;
+  }
+  static bool EndUnlockedRead(const UnlockedRead& read) {
+    return read.lock->SequenceAfter() == read.sequence;
+  }
 
   // ---- Values ----
   CtVar& operator=(double value);
@@ -120,11 +157,11 @@ class CtVar : public COzkObject {
   const uint8_t* GetData(uint32_t* size);
 
   uint32_t GetType();
-  uint32_t GetStoredType() const { return type_; }
+  [[gnu::always_inline]] uint32_t GetStoredType() const { return type_; }
   // The number as held, without locking, asking the server or reading an attached destination
   // (which may be this node's own reader, as for the discrete input bits). Callers that want
   // the live value hold the tree lock and check GetRpc() and the type first.
-  double StoredNumber() const { return number_; }
+  [[gnu::always_inline]] double StoredNumber() const { return number_; }
   bool IsNumber() const;
   std::string GetValueStr();
 
@@ -164,8 +201,8 @@ class CtVar : public COzkObject {
   // prev null: the first child; else the child after prev (null when prev is not a child).
   CtVar* GetNextChild(CtVar* prev, int refresh = 0);
 
-  XTVarRemote* GetRpc() const { return remote_; }
-  void SetRpc(XTVarRemote* rpc) { remote_ = rpc; }
+  [[gnu::always_inline]] XTVarRemote* GetRpc() const { return remote_; }
+  void SetRpc(XTVarRemote* rpc);
   XTVarDests* GetAppDest() const;
 
   std::string GetVarFullName(int with_top = 1) const;
@@ -253,12 +290,20 @@ class CtVar : public COzkObject {
   void ResolveIndirect(std::string& component) const;
   void StoreText(std::string_view text);
   void TerminateText();  // a text buffer from outside may lack its zero
+  // The byte range [first, second) of a node that readers without the lock load.
+  static std::pair<size_t, size_t> LockFreeFields();
   void SetDestCmpts(const char* dest, uint32_t reg, uint32_t count);
   void WriteLinked();  // forwards this node's value to the server when linked
   void DeleteUnreferencedChildren();
   void ReleaseChildren(const char* keep, bool numeric_only, int remote, int destroy);
   const char* TextValue() const;
   void SetNameStorage(std::string_view name);
+  static void StructureChanged();  // under the tree lock: grows the structure epoch
+
+  friend port::RecursiveMutex* GetTreeLock();
+  friend void SetTreeLock(port::RecursiveMutex* lock);
+  static std::atomic<port::RecursiveMutex*> tree_lock_;  // never null
+  static std::atomic<uint64_t> structure_epoch_;
   int ReadStoredVarAt(CSerialTvar* stream, int depth);
 
   // What a path lookup touches comes first, so that a step stays within one cache line or two.
@@ -269,9 +314,10 @@ class CtVar : public COzkObject {
   CtVar* parent_ = nullptr;
   bool named_ = false;          // a root is unnamed (GetName gives null)
   std::vector<uint8_t> value_;  // size() is the value buffer size
-  uint32_t type_ = OZK_TVAR_NONE;
-  double number_ = 0;
-  XTVarRemote* remote_ = nullptr;
+  // What readers without the lock read: stored only under the tree lock.
+  LockFreeField<uint32_t> type_{OZK_TVAR_NONE};
+  LockFreeField<double> number_{0};
+  LockFreeField<XTVarRemote*> remote_{nullptr};
   XTVarRemote* parked_remote_ = nullptr;
   uint32_t ref_count_ = 0;
   uint32_t options_ = 0;

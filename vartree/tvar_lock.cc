@@ -6,30 +6,39 @@
 
 namespace {
 
-port::RecursiveMutex& OwnLock() {
-  static port::RecursiveMutex lock;
-  return lock;
-}
-
-std::atomic<port::RecursiveMutex*> g_tree_lock{nullptr};
+// Constant-initialized and never destroyed: nodes of static trees take it when they are deleted
+// at exit.
+union OwnLock {
+  constexpr OwnLock() : lock() {}
+  ~OwnLock() {}
+  port::RecursiveMutex lock;
+};
+constinit OwnLock g_own_lock;
 
 }  // namespace
 
+constinit std::atomic<port::RecursiveMutex*> CtVar::tree_lock_{&g_own_lock.lock};
+constinit std::atomic<uint64_t> CtVar::structure_epoch_{0};
+
 port::RecursiveMutex* GetTreeLock() {
-  port::RecursiveMutex* lock = g_tree_lock.load(std::memory_order_acquire);
-  return lock ? lock : &OwnLock();
+  return CtVar::tree_lock_.load(std::memory_order_acquire);
 }
 
 void SetTreeLock(port::RecursiveMutex* lock) {
-  port::RecursiveMutex* old = g_tree_lock.load(std::memory_order_acquire);
-  if (!old) {
-    g_tree_lock.store(lock, std::memory_order_release);
-    return;
-  }
-  // Switch while holding the old lock, so nobody is inside the tree under it.
+  // Switch while holding the lock in force, so that nobody is inside the tree under it and
+  // readers without the lock see the switch in its sequence.
+  port::RecursiveMutex* const old = GetTreeLock();
   old->Enter();
-  g_tree_lock.store(lock, std::memory_order_release);
+  CtVar::tree_lock_.store(lock ? lock : &g_own_lock.lock, std::memory_order_release);
   old->Leave();
+}
+
+uint64_t CtVar::StructureEpoch() {
+  return structure_epoch_.load(std::memory_order_relaxed);
+}
+
+void CtVar::StructureChanged() {
+  structure_epoch_.fetch_add(1, std::memory_order_relaxed);
 }
 
 CtVarLock::CtVarLock(uint32_t /*timeout_ms*/) : lock_(GetTreeLock()) {

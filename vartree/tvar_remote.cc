@@ -111,6 +111,11 @@ void CtVar::DeleteUnreferencedChildren() {
   }
 }
 
+void CtVar::SetRpc(XTVarRemote* rpc) {
+  CtVarLock lock;
+  remote_ = rpc;
+}
+
 int CtVar::SetRemoteConnectState(int on) {
   CtVarLock lock;
   if (!on && remote_ && !parked_remote_) {

@@ -165,8 +165,10 @@ int CtVar::ReadStoredVarAt(CSerialTvar* s, int depth) {
       return 0;
     }
     TerminateText();
-  } else if (!ReadDouble(s, &number_)) {
-    return 0;
+  } else {
+    double number;
+    if (!ReadDouble(s, &number)) return 0;
+    number_ = number;
   }
   if (s->Version() && s->Read(format_.data(), kTVarFormatSize) != 0) return 0;
   uint32_t count;

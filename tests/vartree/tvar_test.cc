@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -603,6 +604,49 @@ TEST(TVarLock, ThreadsShareOneParent) {
   for (int t = 0; t < 4; ++t) {
     EXPECT_EQ(static_cast<double>(shared[std::to_string(t * 1000 + 299).c_str()]), 299.0);
   }
+}
+
+// A read without the lock counts only when nothing was changed under the lock meanwhile: each
+// row changes the tree (or the lock) in its own way between the begin and the end.
+TEST(TVarLock, ReadsWithoutTheLockSeeEveryChangeUnderIt) {
+  CtVar root;
+  CtVar& a = root["a"];
+  a = 1.0;
+  port::RecursiveMutex engine;
+  const struct {
+    const char* change;
+    std::function<void()> run;
+    bool counts;
+    bool same_epoch;
+  } rows[] = {
+      {"nothing", [] {}, true, true},
+      {"a value", [&] { a = 2.0; }, false, true},
+      {"a text", [&] { a = "x"; }, false, true},
+      {"a lock held twice",
+       [] {
+         CtVarLock outer;
+         CtVarLock inner;
+       },
+       false, true},
+      {"a node deleted", [&] { root["gone"].Release(); }, false, false},
+      {"a node renamed", [&] { root["b"].Rename("c"); }, false, false},
+      {"the lock switched", [&] { SetTreeLock(&engine); }, false, true},
+  };
+  for (const auto& row : rows) {
+    CtVar::UnlockedRead read;
+    ASSERT_TRUE(CtVar::BeginUnlockedRead(&read)) << row.change;
+    std::thread(row.run).join();
+    EXPECT_EQ(CtVar::EndUnlockedRead(read), row.counts) << row.change;
+    EXPECT_EQ(CtVar::StructureEpoch() == read.epoch, row.same_epoch) << row.change;
+    SetTreeLock(nullptr);
+  }
+  CtVar::UnlockedRead read;
+  CtVarLock held;
+  {
+    CtVarLock again;
+    EXPECT_FALSE(CtVar::BeginUnlockedRead(&read)) << "begun inside a nested hold";
+  }
+  EXPECT_FALSE(CtVar::BeginUnlockedRead(&read)) << "begun after leaving the inner hold";
 }
 
 }  // namespace
