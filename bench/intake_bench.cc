@@ -5,9 +5,10 @@
 // in-process path (the client's OnNetMessage called directly).
 //
 // TCP cases: /awaited:0 sends results without waiting (as a stream, the queue held back by TCP),
-// /awaited:1 waits for each reply. /handover:1 creates the client on a host thread that runs a
-// message loop, so every result is handed to that thread (message 1050) before the callback.
-// Counters p50_us and p99_us: time from the server's send to the callback.
+// /awaited:1 waits for each reply (compare with the raw round trip of the same bytes). /handover:1
+// creates the client on a host thread that runs a message loop, so every result is handed to that
+// thread (message 1050) before the callback. Counters p50_us and p99_us: time from the server's
+// send to the callback.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -182,8 +183,12 @@ BENCHMARK(BM_IntakeTcp)
     ->UseRealTime();
 
 // The same bytes per result through two plain sockets, read in result-sized pieces.
+// /awaited:1 answers each result with the bytes of an empty reply and the sender waits for
+// them: the round trip that the awaited intake rows make.
 void BM_RawTcpStream(benchmark::State& state) {
+  const bool awaited = state.range(0) != 0;
   const size_t bytes = WireBytes(ResultMessage());
+  const size_t reply_bytes = WireBytes(CLumMsg());
   int listen_fd, port, client_fd;
   if (netio::TcpListen(0, &listen_fd, &port) != 0 ||
       netio::TcpConnect("127.0.0.1", port, 1000, nullptr, &client_fd) != 0) {
@@ -194,13 +199,18 @@ void BM_RawTcpStream(benchmark::State& state) {
   std::atomic<size_t> received{0};
   std::thread reader([&] {
     std::vector<char> in(bytes);
-    while (netio::RecvAll(client_fd, in.data(), in.size()))
+    const std::vector<char> reply(reply_bytes, 'r');
+    while (netio::RecvAll(client_fd, in.data(), in.size())) {
+      if (awaited && !netio::SendAll(client_fd, reply.data(), reply.size())) break;
       received.fetch_add(1, std::memory_order_release);
+    }
   });
   const std::vector<char> out(bytes, 'v');
+  std::vector<char> answer(reply_bytes);
   size_t sent = 0;
   for (auto _ : state) {
-    if (!netio::SendAll(server_fd, out.data(), out.size())) {
+    if (!netio::SendAll(server_fd, out.data(), out.size()) ||
+        (awaited && !netio::RecvAll(server_fd, answer.data(), answer.size()))) {
       state.SkipWithError("send failed");
       break;
     }
@@ -215,7 +225,7 @@ void BM_RawTcpStream(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(sent));
   state.SetBytesProcessed(static_cast<int64_t>(sent * bytes));
 }
-BENCHMARK(BM_RawTcpStream)->UseRealTime();
+BENCHMARK(BM_RawTcpStream)->ArgName("awaited")->Arg(0)->Arg(1)->UseRealTime();
 
 // In process: the message handed to the client's OnNetMessage on its own thread.
 void BM_IntakeInProcess(benchmark::State& state) {
