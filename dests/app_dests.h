@@ -73,6 +73,13 @@ class CAppDests : public XTVarDests {
   CtVar* AddModBusDest(const DEST_MODBUS_REC* rec, int role_type, int add_ref);
   CtVar* AddModBusSerialDest(uint32_t device, uint32_t reg_addr, uint32_t data_type,
                              uint32_t reg_func, uint32_t num_regs, int role_type, int add_ref);
+  // A PLC link equal in role, address, station, network, PC and register is returned again.
+  CtVar* AddMelsecDest(const DEST_MELSEC_REC* rec, int add_ref);
+  // area: the PLC's data area (its SNP_DATA_AREA_TYPE); equal in register, area and CPU id
+  // (SNP) or host (SRTP): the existing one.
+  CtVar* AddSNPDest(uint32_t reg_addr, uint32_t area, uint32_t baud, uint32_t parity,
+                    uint32_t stop_bits, const char* cpu_id, const char* password, int add_ref);
+  CtVar* AddSRTPDest(uint32_t reg_addr, uint32_t area, const char* host, int add_ref);
   CtVar* AddEthernetIpDest(uint32_t reg_addr, uint32_t data_type, uint32_t num_regs,
                            uint32_t address, uint32_t net_mask, const char* node_name, int add_ref);
   CtVar* AddProfinetDest(uint32_t reg_addr, uint32_t data_type, uint32_t num_regs,

@@ -171,6 +171,78 @@ CtVar* CAppDests::AddModBusSerialDest(uint32_t device, uint32_t reg_addr, uint32
               add_ref, true});
 }
 
+CtVar* CAppDests::AddMelsecDest(const DEST_MELSEC_REC* rec, int add_ref) {
+  if (!rec) return nullptr;
+  const uint32_t role =
+      rec->role == OZK_ROLE_MELSEC_SERIAL ? OZK_ROLE_MELSEC_SERIAL : OZK_ROLE_MELSEC_ETHERNET;
+  const std::string host = FixedText(rec->host);
+  return Add({role,
+              [&](CtVar* d) {
+                return DestKeyU32(d, "Role") == role && DestKeyU32(d, "PortNum") == rec->port &&
+                       SameText(DestKeyText(d, "IpAddr"), host.c_str()) &&
+                       DestKeyU32(d, "Station") == rec->station &&
+                       DestKeyU32(d, "Net") == rec->net && DestKeyU32(d, "PC") == rec->pc &&
+                       DestKeyU32(d, "RegAddr") == rec->reg_addr &&
+                       DestKeyU32(d, "RegType") == rec->reg_type;
+              },
+              OnMatch::kExisting,
+              [&](CtVar* d) {
+                SetKey(d, "PortNum", rec->port);
+                SetKey(d, "IpAddr", host.c_str());
+                SetKey(d, "RegAddr", rec->reg_addr);
+                SetKey(d, "RegType", rec->reg_type);
+                SetKey(d, "Block", rec->block);
+                SetKey(d, "Format", rec->format);
+                SetKey(d, "Protocol", rec->protocol);
+                SetKey(d, "ReqIO", rec->req_io);
+                SetKey(d, "ReqStation", rec->req_station);
+                SetKey(d, "Station", rec->station);
+                SetKey(d, "Net", rec->net);
+                SetKey(d, "PC", rec->pc);
+              },
+              add_ref, false});
+}
+
+CtVar* CAppDests::AddSNPDest(uint32_t reg_addr, uint32_t area, uint32_t baud, uint32_t parity,
+                             uint32_t stop_bits, const char* cpu_id, const char* password,
+                             int add_ref) {
+  const char* cpu = cpu_id ? cpu_id : "";
+  return Add({OZK_ROLE_SNP,
+              [&](CtVar* d) {
+                return DestKeyU32(d, "Role") == OZK_ROLE_SNP &&
+                       DestKeyU32(d, "RegAddr") == reg_addr && DestKeyU32(d, "Area") == area &&
+                       SameText(DestKeyText(d, "CPUID"), cpu);
+              },
+              OnMatch::kExisting,
+              [&](CtVar* d) {
+                SetKey(d, "RegAddr", reg_addr);
+                SetKey(d, "Area", area);
+                SetKey(d, "CPUID", cpu);
+                SetKey(d, "Password", password ? password : "");
+                SetKey(d, "BaudRate", baud);
+                SetKey(d, "Parity", parity);
+                SetKey(d, "StopBits", stop_bits);
+              },
+              add_ref, false});
+}
+
+CtVar* CAppDests::AddSRTPDest(uint32_t reg_addr, uint32_t area, const char* host, int add_ref) {
+  const char* address = host ? host : "";
+  return Add({OZK_ROLE_SRTP,
+              [&](CtVar* d) {
+                return DestKeyU32(d, "Role") == OZK_ROLE_SRTP &&
+                       DestKeyU32(d, "RegAddr") == reg_addr && DestKeyU32(d, "Area") == area &&
+                       SameText(DestKeyText(d, "IpAddr"), address);
+              },
+              OnMatch::kExisting,
+              [&](CtVar* d) {
+                SetKey(d, "RegAddr", reg_addr);
+                SetKey(d, "Area", area);
+                SetKey(d, "IpAddr", address);
+              },
+              add_ref, false});
+}
+
 CtVar* CAppDests::AddEthernetIpDest(uint32_t reg_addr, uint32_t data_type, uint32_t num_regs,
                                     uint32_t address, uint32_t net_mask, const char* node_name,
                                     int add_ref) {

@@ -74,8 +74,24 @@ struct DEST_MODBUS_REC {
   uint32_t reg_func;
   uint32_t num_regs;
 };
+// A MELSEC or OMRON PLC link (roles 7 and 8): the keys of its node, in their order.
+struct DEST_MELSEC_REC {
+  uint32_t role;
+  uint32_t port;
+  char host[16];
+  uint32_t protocol;
+  uint32_t format;
+  uint8_t station;
+  uint8_t net;
+  uint8_t pc;
+  uint8_t block;
+  uint32_t reg_addr;
+  uint32_t reg_type;
+  uint16_t req_io;
+  uint16_t req_station;
+};
 static_assert(sizeof(DEST_SOCK_BODY) == 20 && sizeof(DEST_COM_BODY) == 40 &&
-              sizeof(DEST_MODBUS_REC) == 40);
+              sizeof(DEST_MODBUS_REC) == 40 && sizeof(DEST_MELSEC_REC) == 48);
 
 enum OZK_HANDSHAKE_TYPE : uint32_t {
   OZK_HANDSHAKE_NONE = 0,

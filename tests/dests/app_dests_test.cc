@@ -164,6 +164,28 @@ TEST_F(AppDestsTest, AddWritesKeysAndAppliesEachEqualityRule) {
   EXPECT_EQ(dests.AddModBusDest(&mb, 1, 0), slave);  // slaves ignore the host
   EXPECT_EQ(DestKeyU32(slave, "Role"), 12u);
 
+  DEST_MELSEC_REC plc{7, 5000, "10.0.0.20", 7, 0x3E, 1, 0, 0xFF, 0, 100, 0, 0x3FF, 0};
+  CtVar* melsec = dests.AddMelsecDest(&plc, 0);
+  ASSERT_NE(melsec, nullptr);
+  EXPECT_EQ(DestKeyU32(melsec, "Role"), 7u);
+  EXPECT_EQ(DestKeyU32(melsec, "PC"), 0xFFu);
+  EXPECT_EQ(DestKeyU32(melsec, "ReqIO"), 0x3FFu);
+  SetFixedText(plc.host, "10.0.0.20 ");  // the host is compared as text
+  EXPECT_NE(dests.AddMelsecDest(&plc, 0), melsec);
+  SetFixedText(plc.host, "10.0.0.20");
+  plc.format = 0x11E;  // a different frame format alone is the same PLC link
+  EXPECT_EQ(dests.AddMelsecDest(&plc, 0), melsec);
+  CtVar* snp = dests.AddSNPDest(1, 8, 19200, 1, 1, "CPU1", "pw", 0);
+  ASSERT_NE(snp, nullptr);
+  EXPECT_EQ(dests.AddSNPDest(1, 8, 9600, 0, 0, "cpu1", nullptr, 0), snp);
+  EXPECT_NE(dests.AddSNPDest(1, 9, 19200, 1, 1, "CPU1", "pw", 0), snp);
+  EXPECT_EQ(DestKeyText(snp, "Password"), "pw");
+  CtVar* srtp = dests.AddSRTPDest(1, 8, "10.0.0.30", 0);
+  ASSERT_NE(srtp, nullptr);
+  EXPECT_EQ(dests.AddSRTPDest(1, 8, "10.0.0.30", 0), srtp);
+  EXPECT_NE(dests.AddSRTPDest(1, 8, "10.0.0.31", 0), srtp);
+  EXPECT_EQ(DestKeyU32(srtp, "Role"), 15u);
+
   CtVar* gpi = dests.AddGPIODest(10, 0);
   ASSERT_NE(gpi, nullptr);
   EXPECT_EQ(dests.AddGPIODest(10, 0), nullptr);
