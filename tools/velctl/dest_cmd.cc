@@ -51,6 +51,18 @@ class DestSession {
   bool Local() const { return client_->IsLoopback() != 0; }
   void Changed() { changed_ = true; }
 
+  // The engine of a loopback run ends with the run, and so would a link it opened now: the
+  // destination is added unopened (a client does not dial, a server does not listen), and the
+  // run that uses it opens it.
+  template <typename AddOperation>
+  CtVar* Add(AddOperation add) {
+    const bool engine = dests_->HasServerEngine();
+    if (Local()) dests_->SetServerEngine(false);
+    CtVar* dest = add(*dests_);
+    dests_->SetServerEngine(engine);
+    return dest;
+  }
+
   CtVar& Existing(const std::string& index) {
     CtVar* dest = dests_->GetDestID(index.c_str());
     if (!dest) throw CommandError("no destination " + index);
@@ -150,8 +162,7 @@ void PrintAdded(DestSession& s, CtVar* dest, const std::string& what, bool json)
   if (!dest) throw CommandError(what + " exists already or no destination slot is free");
   s.Changed();
   const std::string name(dest->NameView());
-  // A server opens the new destination at once and keeps its link; on loopback the link would
-  // end with this run, so it is left to the run that uses it.
+  // A server opens the new destination at once and keeps its link.
   if (!s.Local()) s.Dests().SendMessageW(name.c_str(), {}, 1, 0, nullptr);
   if (json) {
     std::cout << nlohmann::json{{"name", name}}.dump(2) << '\n';
@@ -163,7 +174,9 @@ void PrintAdded(DestSession& s, CtVar* dest, const std::string& what, bool json)
 void AddSocketServer(int port, bool udp, bool json) {
   if (port < 1 || port > 65535) throw CommandError("port must be 1 to 65535");
   DestSession s;
-  CtVar* dest = s.Dests().AddDest(1, static_cast<uint32_t>(port), nullptr, 0, udp ? 1 : 0);
+  CtVar* dest = s.Add([&](CAppDests& dests) {
+    return dests.AddDest(1, static_cast<uint32_t>(port), nullptr, 0, udp ? 1 : 0);
+  });
   PrintAdded(s, dest, "a socket server on port " + std::to_string(port), json);
 }
 
@@ -173,7 +186,9 @@ void AddSocketClient(const std::string& host, int port, bool udp, bool json) {
   if (host.empty() || host.size() > 15)
     throw CommandError("host must be an IPv4 address of at most 15 characters");
   DestSession s;
-  CtVar* dest = s.Dests().AddDest(6, static_cast<uint32_t>(port), host.c_str(), 0, udp ? 1 : 0);
+  CtVar* dest = s.Add([&](CAppDests& dests) {
+    return dests.AddDest(6, static_cast<uint32_t>(port), host.c_str(), 0, udp ? 1 : 0);
+  });
   PrintAdded(s, dest, "a socket client of " + host + ":" + std::to_string(port), json);
 }
 
@@ -182,7 +197,9 @@ void AddSerial(const std::string& name, int baud, bool json) {
   if (baud < 0) throw CommandError("baud rate must not be negative");
   DestSession s;
   // An equal serial port is rewritten in place with the new baud rate.
-  CtVar* dest = s.Dests().AddDest(name.c_str(), static_cast<uint32_t>(baud), 0, 0, 0);
+  CtVar* dest = s.Add([&](CAppDests& dests) {
+    return dests.AddDest(name.c_str(), static_cast<uint32_t>(baud), 0, 0, 0);
+  });
   PrintAdded(s, dest, "serial port " + name, json);
 }
 
