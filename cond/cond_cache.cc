@@ -22,7 +22,7 @@ int CCondOutput::GetCondTermsFromCache(const char* text, OZK_COND_TERM* terms) {
   if (!rec || rec->length == 0 || std::strcmp(rec->source, text) != 0) return -1;
   if (!terms) {
     std::memset(rec, 0, sizeof(*rec));
-    cache_generation_.fetch_add(1, std::memory_order_relaxed);
+    cache_generation_.store(cond::NewSerial(), std::memory_order_relaxed);
     return -1;
   }
   std::memcpy(rec->working, rec->parsed, sizeof(rec->working));
@@ -47,7 +47,7 @@ OZK_CACHED_COND_TERMS* CCondOutput::AddCondTermCacheEntry(const char* text) {
 
 void CCondOutput::ClearFunctionCache() {
   CtVarLock lock;
-  cache_generation_.fetch_add(1, std::memory_order_relaxed);
+  cache_generation_.store(cond::NewSerial(), std::memory_order_relaxed);
   for (int i = 0; i < kCondCacheThreads; ++i) {
     cache_threads_[i] = std::thread::id();
     if (cache_tables_[i]) std::memset(cache_tables_[i].get(), 0, sizeof(CondCacheTable));

@@ -12,6 +12,9 @@
 
 namespace cond {
 
+// A number no other call gives in this process.
+uint64_t NewSerial();
+
 // A double truncated toward zero to a 64-bit integer, saturating; NaN gives 0.
 inline int64_t ToInt64(double v) {
   if (std::isnan(v)) return 0;
@@ -172,8 +175,7 @@ void CompileFastProgram(OZK_CACHED_COND_TERMS* rec, CtVar* app_var, CtVar* funct
 // Whether node's number can be read as held: text, register-attached and mirrored nodes need the
 // full read.
 [[gnu::always_inline]] inline bool PlainNumber(const CtVar& node) {
-  const uint32_t type = node.GetStoredType();
-  return type != OZK_TVAR_STRING && type != OZK_TVAR_DEST && !node.GetRpc();
+  return node.HoldsPlainNumber();
 }
 
 // Whether node's text can be read as held.

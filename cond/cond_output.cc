@@ -13,12 +13,17 @@ namespace {
 std::atomic<uint64_t> g_next_serial{1};
 }
 
+uint64_t cond::NewSerial() {
+  return g_next_serial.fetch_add(1, std::memory_order_relaxed);
+}
+
 CCondOutput::CCondOutput(CtVar* root, CAppString* strings)
     : root_(root),
       app_var_(root ? &(*root)["AppVar"] : nullptr),
       equation_tree_(root ? &(*root)["EquationTree"] : nullptr),
       strings_(strings),
-      serial_(g_next_serial.fetch_add(1)) {
+      serial_(cond::NewSerial()),
+      cache_generation_(cond::NewSerial()) {
   if (!strings_ && root_) {
     own_strings_ = std::make_unique<CAppString>(root_, nullptr, nullptr);
     strings_ = own_strings_.get();

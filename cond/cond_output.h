@@ -117,7 +117,9 @@ struct OZK_CACHED_COND_TERMS {
 
 constexpr int kCondCacheThreads = 6;
 constexpr int kCondCacheSlots = 256;
-constexpr int kCondRememberedLines = 32;
+// Lines of a solution's program a thread finds by address; a line that shares its slot with
+// another evaluated meanwhile is found by its text instead.
+constexpr int kCondRememberedLines = 128;
 
 // One thread's table of the term cache, and the records its recent lines were found in by the
 // line's address: summing a line's bytes costs more than running a warm numeric line. A
@@ -267,8 +269,9 @@ class CCondOutput {
   // The cache tables and their thread assignment are guarded by the tree lock.
   std::array<std::thread::id, kCondCacheThreads> cache_threads_{};
   std::array<std::unique_ptr<CondCacheTable>, kCondCacheThreads> cache_tables_;
-  // Grows (under the tree lock) when records are cleared: threads drop their copies of programs.
-  std::atomic<uint64_t> cache_generation_{0};
+  // Renewed (under the tree lock) when records are cleared: threads drop their copies of
+  // programs. Unique across objects, so that it names the object as well.
+  std::atomic<uint64_t> cache_generation_;
 
   std::atomic<bool> shadow_enabled_{false};
   mutable std::mutex shadow_mutex_;

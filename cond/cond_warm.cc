@@ -5,11 +5,14 @@
 //
 // A line whose program reads numbers alone runs without the tree lock, from the thread's own copy
 // of the program (nobody else writes it, unlike the tables, which ClearFunctionCache clears and
-// hands to other threads under the lock). The copy counts while the structure epoch and the
+// hands to other threads under the lock). The copy counts while the plain-number epoch and the
 // object's cache generation are those it was made under; its values count when no thread took
 // the tree lock while they were read (CtVar::BeginUnlockedRead). Node pointers of the copy may
-// name nodes deleted since, but then the epoch has moved: their memory stays node memory and the
-// values read from it are dropped. Anything else, or a failed check, takes the lock as before.
+// name nodes deleted since, or nodes that hold texts now, but then the epoch has moved: their
+// memory stays node memory and the values read from it are dropped. Anything else, or a failed
+// check, takes the lock as before.
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -25,7 +28,8 @@ namespace {
 
 size_t LineMemoSlot(const char* text) {
   const uint64_t h = reinterpret_cast<uintptr_t>(text) * UINT64_C(0x9E3779B97F4A7C15);
-  return static_cast<size_t>(h >> 59) % kCondRememberedLines;
+  static_assert((kCondRememberedLines & (kCondRememberedLines - 1)) == 0);
+  return static_cast<size_t>(h >> (64 - std::countr_zero(unsigned{kCondRememberedLines})));
 }
 
 // Whether text is the record's line.
@@ -78,49 +82,62 @@ OZK_COND_TERM AsTerm(double value, const char* text) {
   return t;
 }
 
-// A step of a program run without the lock: the numeric steps of CondFastOp, with the operator
-// folded into the step so that a step costs one dispatch.
+// A step of a program run without the lock: the numeric steps of CondFastOp with the operator
+// folded into the step, and a node read folded into the operator after it, so that most steps of
+// a line cost one dispatch. No step checks its nodes: the line counts only while the plain-number
+// epoch is the one its nodes were checked under.
 enum UnlockedKind : uint8_t {
+  kReturn,  // ends every program
   kPushConstant,
   kPushNode,
   kPushElement,
   kNegateTop,
   kCallOne,
+  kCallOnNode,  // pushes fn(node)
   kCallTwo,
   kSquareTop,  // pow(top, 2), the same number as a product
   kSqrtTop,
+  kBothTrue,    // AND of two truth values (0 or 1): their minimum
+  kEitherTrue,  // OR of two truth values: their maximum
   kFirstOperator,
 };
-// Where an operator's right operand comes from.
-enum Operand : uint8_t { kFromStack, kFromNode, kFromConstant };
+// The operands of an operator step.
+enum Operands : uint8_t {
+  kBelowAndTop,      // replaces the two top values
+  kTopAndNode,       // replaces the top
+  kTopAndConstant,   // replaces the top
+  kNodeAndNode,      // pushes
+  kNodeAndConstant,  // pushes
+};
 constexpr int kOperatorCodes = OP_OR;  // the binary operators are 1..OP_OR
 
-constexpr uint8_t OperatorStep(Operand from, OZK_OP_TYPE code) {
+constexpr uint8_t OperatorStep(Operands from, OZK_OP_TYPE code) {
   return static_cast<uint8_t>(kFirstOperator + from * kOperatorCodes + (code - 1));
 }
 
 struct UnlockedOp {
-  uint8_t kind;  // UnlockedKind, or OperatorStep
-  uint8_t negate;
-  int32_t last_index;  // kPushElement: the index value element was found for
-  union {
-    double constant;
-    CondNumericFn fn;
-  };
-  const CtVar* node;
-  const CtVar* index;    // kPushElement
-  const CtVar* element;  // kPushElement: null until found under the lock
+  uint8_t kind = kReturn;  // UnlockedKind, or OperatorStep
+  int32_t last_index = 0;  // kPushElement: the index value element was found for
+  double constant = 0;
+  CondNumericFn fn = nullptr;
+  const CtVar* node = nullptr;     // kPushElement: the array
+  const CtVar* other = nullptr;    // kNodeAndNode: the right operand; kPushElement: the index
+  const CtVar* element = nullptr;  // kPushElement
 };
 constexpr int kUnlockedOps = 24;
 
+struct Ran {
+  double value;
+  bool ok;  // false: an index names another element than last time
+};
+
 // The thread's copy of a line's program, found by the line's address.
 struct UnlockedLine {
-  uint64_t owner;  // serial of the CCondOutput; 0: empty
-  uint64_t generation;
-  uint64_t epoch;
-  const char* text;
-  uint8_t count;
+  uint64_t generation;  // the CCondOutput's cache generation
+  uint64_t epoch;       // CtVar::PlainNumberEpoch()
+  const char* text;     // null: empty
   uint8_t clears_text;
+  uint8_t calls;  // a step calls a function
   char source[kCondMaxCachedLine + 1];
   UnlockedOp op[kUnlockedOps];
 };
@@ -132,91 +149,173 @@ struct UnlockedLines {
 thread_local UnlockedLines* t_unlocked [[gnu::tls_model("initial-exec")]] = nullptr;
 thread_local std::unique_ptr<UnlockedLines> t_unlocked_owner;
 
-// The step op of a record's program becomes; false when it reads or makes a text.
-bool UnlockedStep(const CondFastOp& op, UnlockedOp* to) {
-  to->negate = op.negate;
-  to->last_index = op.last_index;
-  to->constant = op.constant;
-  to->node = op.node;
-  to->index = op.index;
-  to->element = op.last_element;
-  const bool binary = op.code >= OP_EQ && op.code <= OP_OR;
-  switch (op.kind) {
-    case CondFastOp::kConstant:
-      to->kind = kPushConstant;
-      return true;
-    case CondFastOp::kNode:
-      to->kind = kPushNode;
-      return true;
-    case CondFastOp::kElement:
-      to->kind = kPushElement;
-      return true;
-    case CondFastOp::kNegate:
-      to->kind = kNegateTop;
-      return true;
-    case CondFastOp::kCall1:
-    case CondFastOp::kCall2:
-      to->kind = op.kind == CondFastOp::kCall1 ? kCallOne : kCallTwo;
-      to->fn = op.fn;
-      return true;
-    case CondFastOp::kOperator:
-      to->kind = OperatorStep(kFromStack, op.code);
-      return binary;
-    case CondFastOp::kOperatorNode:
-      to->kind = OperatorStep(kFromNode, op.code);
-      return binary;
-    case CondFastOp::kOperatorConstant:
-      to->kind = OperatorStep(kFromConstant, op.code);
-      return binary;
-    default:
-      return false;
+bool GivesTruth(OZK_OP_TYPE code) {
+  return (code >= OP_EQ && code <= OP_LE) || code == OP_AND || code == OP_OR;
+}
+
+// Turns a record's numeric program into unlocked steps, fusing as it goes; false when the program
+// reads or makes a text or does not fit.
+class UnlockedBuilder {
+ public:
+  explicit UnlockedBuilder(UnlockedOp* out) : out_(out) {}
+  int count() const { return count_; }
+
+  bool Add(const CondFastOp& op, const CondFastOp* next, bool* took_next) {
+    *took_next = false;
+    const bool binary = op.code >= OP_EQ && op.code <= OP_OR;
+    switch (op.kind) {
+      case CondFastOp::kConstant:
+        if (op.constant == 2 && next && next->kind == CondFastOp::kCall2 && next->code == FN_POW) {
+          *took_next = true;
+          return Square();
+        }
+        return Push(UnlockedOp{.kind = kPushConstant, .constant = op.constant});
+      case CondFastOp::kNode:
+        return Push(UnlockedOp{.kind = kPushNode, .node = op.node}) && NegateIf(op.negate);
+      case CondFastOp::kElement:
+        return Push(UnlockedOp{.kind = kPushElement,
+                               .last_index = op.last_index,
+                               .node = op.node,
+                               .other = op.index,
+                               .element = op.last_element}) &&
+               NegateIf(op.negate);
+      case CondFastOp::kNegate:
+        return Step(UnlockedOp{.kind = kNegateTop}, kNumber);
+      case CondFastOp::kCall1:
+        if (op.code == FN_SQRT) return Step(UnlockedOp{.kind = kSqrtTop}, kNumber);
+        if (FusesWithPush()) {
+          return Fuse(UnlockedOp{.kind = kCallOnNode, .fn = op.fn, .node = out_[count_ - 1].node},
+                      kNumber);
+        }
+        return Step(UnlockedOp{.kind = kCallOne, .fn = op.fn}, kNumber);
+      case CondFastOp::kCall2:
+        return Pop(UnlockedOp{.kind = kCallTwo, .fn = op.fn});
+      case CondFastOp::kOperator:
+        return binary && Operator(op.code);
+      case CondFastOp::kOperatorNode:
+        if (!binary) return false;
+        if (op.negate) {
+          return Push(UnlockedOp{.kind = kPushNode, .node = op.node}) && NegateIf(true) &&
+                 Operator(op.code);
+        }
+        if (FusesWithPush()) {
+          return Fuse(UnlockedOp{.kind = OperatorStep(kNodeAndNode, op.code),
+                                 .node = out_[count_ - 1].node,
+                                 .other = op.node},
+                      Result(op.code));
+        }
+        return Step(UnlockedOp{.kind = OperatorStep(kTopAndNode, op.code), .node = op.node},
+                    Result(op.code));
+      case CondFastOp::kOperatorConstant:
+        if (!binary) return false;
+        if (FusesWithPush()) {
+          return Fuse(UnlockedOp{.kind = OperatorStep(kNodeAndConstant, op.code),
+                                 .constant = op.constant,
+                                 .node = out_[count_ - 1].node},
+                      Result(op.code));
+        }
+        return Step(
+            UnlockedOp{.kind = OperatorStep(kTopAndConstant, op.code), .constant = op.constant},
+            Result(op.code));
+      default:
+        return false;
+    }
   }
-}
 
-// The number of a node of a program, negated when negate is set; false when it needs the full
-// read.
-[[gnu::always_inline]] inline bool PlainValue(const CtVar& node, bool negate, double* v) {
-  if (!cond::PlainNumber(node)) return false;
-  *v = negate ? -node.StoredNumber() : node.StoredNumber();
-  return true;
-}
+ private:
+  enum Value : uint8_t { kNumber, kTruth };  // a truth value is 0 or 1
+  static Value Result(OZK_OP_TYPE code) { return GivesTruth(code) ? kTruth : kNumber; }
 
-// Runs line's program into *value, reading nodes as the tree holds them right now; false when a
-// node needs the full read or an index names another element than last time. The top value stays
-// out of memory: most steps combine it with a node or a constant.
-[[gnu::always_inline]] inline bool RunUnlockedProgram(const UnlockedLine& line, double* value) {
+  bool Emit(const UnlockedOp& op) {
+    if (count_ == kUnlockedOps - 1) return false;  // the last step returns
+    out_[count_++] = op;
+    return true;
+  }
+  bool Push(const UnlockedOp& op, Value v = kNumber) {
+    if (depth_ == kUnlockedOps) return false;
+    values_[depth_++] = v;
+    return Emit(op);
+  }
+  bool Step(const UnlockedOp& op, Value v) {
+    values_[depth_ - 1] = v;
+    return Emit(op);
+  }
+  bool Pop(const UnlockedOp& op, Value v = kNumber) {
+    --depth_;
+    return Step(op, v);
+  }
+  bool NegateIf(bool negate) { return !negate || Step(UnlockedOp{.kind = kNegateTop}, kNumber); }
+  // Whether the last step pushed a node that the next operator can read itself.
+  bool FusesWithPush() const { return count_ > 0 && out_[count_ - 1].kind == kPushNode; }
+  bool Fuse(const UnlockedOp& op, Value v) {
+    out_[count_ - 1] = op;
+    values_[depth_ - 1] = v;
+    return true;
+  }
+  bool Square() {
+    if (FusesWithPush()) {
+      const CtVar* const node = out_[count_ - 1].node;
+      return Fuse(
+          UnlockedOp{.kind = OperatorStep(kNodeAndNode, OP_MUL), .node = node, .other = node},
+          kNumber);
+    }
+    return Step(UnlockedOp{.kind = kSquareTop}, kNumber);
+  }
+  bool Operator(OZK_OP_TYPE code) {
+    const bool truths =
+        depth_ >= 2 && values_[depth_ - 1] == kTruth && values_[depth_ - 2] == kTruth;
+    if (truths && (code == OP_AND || code == OP_OR)) {
+      return Pop(UnlockedOp{.kind = code == OP_AND ? kBothTrue : kEitherTrue}, kTruth);
+    }
+    return Pop(UnlockedOp{.kind = OperatorStep(kBelowAndTop, code)}, Result(code));
+  }
+
+  UnlockedOp* out_;
+  int count_ = 0;
+  int depth_ = 0;
+  Value values_[kUnlockedOps];
+};
+
+// Runs a program up to its return step, reading nodes as the tree holds them right now. The top
+// value stays out of memory: most steps combine it with a node or a constant. kCalls: whether the
+// program may call a function; the copy without calls keeps the top in a register throughout.
+template <bool kCalls>
+[[gnu::always_inline]] inline Ran RunUnlockedProgram(const UnlockedOp* it) {
   double top = 0;
   double below[kUnlockedOps];
   double* under = below;  // one past the value under top
-  double v;
-  for (const UnlockedOp *it = line.op, *end = line.op + line.count; it != end; ++it) {
+  for (;; ++it) {
     const UnlockedOp& op = *it;
     switch (op.kind) {
+      case kReturn:
+        return {top, true};
       case kPushConstant:
         *under++ = top;
         top = op.constant;
         break;
       case kPushNode:
-        if (!PlainValue(*op.node, op.negate, &v)) return false;
         *under++ = top;
-        top = v;
+        top = op.node->StoredNumber();
         break;
       case kPushElement:
-        if (!cond::PlainNumber(*op.index) || !op.element ||
-            cond::ToInt32(op.index->StoredNumber()) != op.last_index ||
-            !PlainValue(*op.element, op.negate, &v)) {
-          return false;
-        }
+        if (cond::ToInt32(op.other->StoredNumber()) != op.last_index) return {0, false};
         *under++ = top;
-        top = v;
+        top = op.element->StoredNumber();
         break;
       case kNegateTop:
         top = -top;
         break;
       case kCallOne:
+        if constexpr (!kCalls) __builtin_unreachable();
         top = op.fn(top, 0);
         break;
+      case kCallOnNode:
+        if constexpr (!kCalls) __builtin_unreachable();
+        *under++ = top;
+        top = op.fn(op.node->StoredNumber(), 0);
+        break;
       case kCallTwo:
+        if constexpr (!kCalls) __builtin_unreachable();
         top = op.fn(*--under, top);
         break;
       case kSquareTop:
@@ -225,17 +324,30 @@ bool UnlockedStep(const CondFastOp& op, UnlockedOp* to) {
       case kSqrtTop:
         top = std::sqrt(top);
         break;
-        // Each operator with each operand source: the operator code is a constant in each case.
-#define VEL_UNLOCKED_OPERATOR(code)                         \
-  case OperatorStep(kFromStack, code):                      \
-    top = cond::NumericOperator(code, *--under, top);       \
-    break;                                                  \
-  case OperatorStep(kFromNode, code):                       \
-    if (!PlainValue(*op.node, op.negate, &v)) return false; \
-    top = cond::NumericOperator(code, top, v);              \
-    break;                                                  \
-  case OperatorStep(kFromConstant, code):                   \
-    top = cond::NumericOperator(code, top, op.constant);    \
+      case kBothTrue:
+        top = std::min(*--under, top);
+        break;
+      case kEitherTrue:
+        top = std::max(*--under, top);
+        break;
+        // Each operator with each kind of operands: the operator code is a constant in each case.
+#define VEL_UNLOCKED_OPERATOR(code)                                                       \
+  case OperatorStep(kBelowAndTop, code):                                                  \
+    top = cond::NumericOperator(code, *--under, top);                                     \
+    break;                                                                                \
+  case OperatorStep(kTopAndNode, code):                                                   \
+    top = cond::NumericOperator(code, top, op.node->StoredNumber());                      \
+    break;                                                                                \
+  case OperatorStep(kTopAndConstant, code):                                               \
+    top = cond::NumericOperator(code, top, op.constant);                                  \
+    break;                                                                                \
+  case OperatorStep(kNodeAndNode, code):                                                  \
+    *under++ = top;                                                                       \
+    top = cond::NumericOperator(code, op.node->StoredNumber(), op.other->StoredNumber()); \
+    break;                                                                                \
+  case OperatorStep(kNodeAndConstant, code):                                              \
+    *under++ = top;                                                                       \
+    top = cond::NumericOperator(code, op.node->StoredNumber(), op.constant);              \
     break;
         VEL_UNLOCKED_OPERATOR(OP_EQ)
         VEL_UNLOCKED_OPERATOR(OP_NE)
@@ -256,11 +368,9 @@ bool UnlockedStep(const CondFastOp& op, UnlockedOp* to) {
         VEL_UNLOCKED_OPERATOR(OP_OR)
 #undef VEL_UNLOCKED_OPERATOR
       default:
-        __builtin_unreachable();  // UnlockedStep makes no other step
+        __builtin_unreachable();  // UnlockedBuilder makes no other step
     }
   }
-  *value = top;
-  return true;
 }
 
 }  // namespace
@@ -270,51 +380,45 @@ bool UnlockedStep(const CondFastOp& op, UnlockedOp* to) {
   const UnlockedLines* const lines = t_unlocked;
   if (!lines) return false;
   const UnlockedLine& line = lines->line[LineMemoSlot(text)];
-  if (line.text != text || line.owner != serial_ || std::strcmp(line.source, text) != 0) {
+  if (line.text != text || line.generation != cache_generation_.load(std::memory_order_relaxed) ||
+      std::strcmp(line.source, text) != 0) {
     return false;
   }
   CtVar::UnlockedRead read;
-  if (!CtVar::BeginUnlockedRead(&read) || read.epoch != line.epoch ||
-      cache_generation_.load(std::memory_order_relaxed) != line.generation) {
-    return false;
-  }
-  double v;
-  if (!RunUnlockedProgram(line, &v) || !CtVar::EndUnlockedRead(read)) return false;
+  if (!CtVar::BeginUnlockedRead(&read) || read.epoch != line.epoch) return false;
+  const Ran ran =
+      line.calls ? RunUnlockedProgram<true>(line.op) : RunUnlockedProgram<false>(line.op);
+  if (!ran.ok || !CtVar::EndUnlockedRead(read)) return false;
   if (line.clears_text && result) result->text[0] = '\0';
-  *value = v;
+  *value = ran.value;
   return true;
 }
 
 void CCondOutput::RememberUnlocked(const char* text, const OZK_CACHED_COND_TERMS& rec) {
   const CondFastProgram& p = rec.fast;
   UnlockedOp op[kUnlockedOps];
-  int count = 0;
-  for (int i = 0; i < p.count; ++i, ++count) {
-    if (count == kUnlockedOps || !UnlockedStep(p.op[i], &op[count])) return;
-    // The two functions of distances run in place of a call.
-    const CondFastOp* const next = i + 1 < p.count ? &p.op[i + 1] : nullptr;
-    if (op[count].kind == kPushConstant && op[count].constant == 2 && next &&
-        next->kind == CondFastOp::kCall2 && next->code == FN_POW) {
-      op[count].kind = kSquareTop;
-      ++i;
-    } else if (op[count].kind == kCallOne && p.op[i].code == FN_SQRT) {
-      op[count].kind = kSqrtTop;
-    }
+  UnlockedBuilder builder(op);
+  for (int i = 0; i < p.count; ++i) {
+    bool took_next;
+    if (!builder.Add(p.op[i], i + 1 < p.count ? &p.op[i + 1] : nullptr, &took_next)) return;
+    if (took_next) ++i;
   }
   if (!t_unlocked) {
     t_unlocked_owner = std::make_unique<UnlockedLines>();
     t_unlocked = t_unlocked_owner.get();
   }
   UnlockedLine& line = t_unlocked->line[LineMemoSlot(text)];
-  line.owner = serial_;
   line.generation = cache_generation_.load(std::memory_order_relaxed);
-  line.epoch = rec.bound_epoch;
+  line.epoch = CtVar::PlainNumberEpoch();
   line.text = text;
-  line.count = static_cast<uint8_t>(count);
   line.clears_text = p.clears_text;
+  line.calls = std::any_of(op, op + builder.count(), [](const UnlockedOp& step) {
+    return step.kind == kCallOne || step.kind == kCallOnNode || step.kind == kCallTwo;
+  });
   std::memset(line.source, 0, sizeof(line.source));
   std::memcpy(line.source, rec.source, rec.length);
-  std::memcpy(line.op, op, sizeof(UnlockedOp) * count);
+  std::memcpy(line.op, op, sizeof(UnlockedOp) * builder.count());
+  line.op[builder.count()] = UnlockedOp{.kind = kReturn};
 }
 
 [[gnu::always_inline]] inline bool CCondOutput::RunFastProgram(CondFastProgram& p,

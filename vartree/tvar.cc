@@ -117,7 +117,7 @@ void CtVar::SetInitialName(std::string_view name) {
 
 void CtVar::InitFromParent() {
   options_ |= parent_->options_ & TVAR_OPT_INHERITED;
-  remote_ = parent_->remote_;
+  SetStoredKind(type_, parent_->remote_);
   parked_remote_ = parent_->parked_remote_;
   std::string dest;
   uint32_t reg = 0, count = 0;
@@ -244,7 +244,7 @@ CtVar& CtVar::operator=(double value) {
     return *this;
   }
   number_ = value;
-  type_ = OZK_TVAR_DOUBLE;
+  SetStoredKind(OZK_TVAR_DOUBLE, remote_);
   value_.clear();
   value_.shrink_to_fit();
   WriteLinked();
@@ -264,7 +264,7 @@ CtVar& CtVar::operator=(const char* text) {
     StoreText(port::MixedTextView(text));
   }
   number_ = 0;
-  type_ = OZK_TVAR_STRING;
+  SetStoredKind(OZK_TVAR_STRING, remote_);
   WriteLinked();
   return *this;
 }
@@ -290,7 +290,7 @@ CtVar& CtVar::operator+=(const char* text) {
   value_.assign(joined.size() + 2, 0);
   std::memcpy(value_.data(), joined.data(), joined.size());
   number_ = 0;
-  type_ = OZK_TVAR_STRING;
+  SetStoredKind(OZK_TVAR_STRING, remote_);
   WriteLinked();
   return *this;
 }
@@ -305,7 +305,7 @@ void CtVar::SetData(const uint8_t* data, uint32_t size) {
     value_.assign(data, data + size);
   }
   number_ = 0;
-  type_ = OZK_TVAR_DATA;
+  SetStoredKind(OZK_TVAR_DATA, remote_);
   WriteLinked();
 }
 
@@ -349,7 +349,7 @@ CtVar& CtVar::operator=(CtVar& other) {
       break;
   }
   if (type_ != OZK_TVAR_DEST && source_type != OZK_TVAR_DEST) {
-    type_ = source_type;
+    SetStoredKind(source_type, remote_);
     format_ = other.format_;
   }
   if (type_ == OZK_TVAR_DEST) WriteAttachedDest(number_);
@@ -984,7 +984,7 @@ int CtVar::AttachToDestination(const char* dest, uint32_t reg, uint32_t count) {
   if (IsAttachedToDest(&old_dest) && dests && !port::EqualsNoCase(old_dest, dest ? dest : "")) {
     dests->DetachVar(old_dest.c_str(), this, 0);
   }
-  type_ = OZK_TVAR_DEST;
+  SetStoredKind(OZK_TVAR_DEST, remote_);
   SetDestCmpts(dest, reg, count);
   WriteLinked();
   if (!(options_ & TVAR_OPT_NO_DEST_REGISTER) && dests) dests->AttachVar(dest ? dest : "", this);

@@ -110,16 +110,20 @@ class CtVar : public COzkObject {
   // state aside): what was derived from the tree's shape and marks still holds while it is
   // unchanged.
   static uint64_t LayoutEpoch();
+  // Grows with the structure epoch and whenever a node starts or stops holding a plain number
+  // (HoldsPlainNumber): nodes found by name and checked once under it still hold plain numbers
+  // while it is unchanged.
+  static uint64_t PlainNumberEpoch();
 
   // ---- Reading without the tree lock ----
   // Begin succeeds while no thread holds the tree lock. Until End, GetStoredType, StoredNumber
   // and GetRpc of nodes obtained before may be called without the lock (on a node deleted
   // meanwhile they give garbage); what they gave counts only if End returns true, and node
-  // pointers count only if epoch is the epoch they were found under.
+  // pointers count only if epoch is the PlainNumberEpoch they were found and checked under.
   struct UnlockedRead {
     port::RecursiveMutex* lock;
     uint64_t sequence;
-    uint64_t epoch;  // StructureEpoch()
+    uint64_t epoch;  // PlainNumberEpoch()
   };
   static bool BeginUnlockedRead(UnlockedRead* read) {
     port::RecursiveMutex* const lock = tree_lock_.load(std::memory_order_acquire);
@@ -132,7 +136,7 @@ class CtVar : public COzkObject {
       return false;
     }
     // Moved only under the lock, so the sequence orders it like the values.
-    read->epoch = structure_epoch_.load(std::memory_order_relaxed);
+    read->epoch = plain_number_epoch_.load(std::memory_order_relaxed);
     return true;
   }
   static bool EndUnlockedRead(const UnlockedRead& read) {
@@ -163,6 +167,12 @@ class CtVar : public COzkObject {
   // the live value hold the tree lock and check GetRpc() and the type first.
   [[gnu::always_inline]] double StoredNumber() const { return number_; }
   bool IsNumber() const;
+  // Whether StoredNumber is the node's value: it is no text, reads no destination and is not
+  // linked to a server.
+  [[gnu::always_inline]] bool HoldsPlainNumber() const {
+    const uint32_t type = type_;
+    return type != OZK_TVAR_STRING && type != OZK_TVAR_DEST && !remote_;
+  }
   std::string GetValueStr();
 
   // Refreshes from the server, then returns the format.
@@ -299,11 +309,14 @@ class CtVar : public COzkObject {
   const char* TextValue() const;
   void SetNameStorage(std::string_view name);
   static void StructureChanged();  // under the tree lock: grows the structure epoch
+  // Under the tree lock: the only way type_ and remote_ change on a live node.
+  void SetStoredKind(uint32_t type, XTVarRemote* remote);
 
   friend port::RecursiveMutex* GetTreeLock();
   friend void SetTreeLock(port::RecursiveMutex* lock);
   static std::atomic<port::RecursiveMutex*> tree_lock_;  // never null
   static std::atomic<uint64_t> structure_epoch_;
+  static std::atomic<uint64_t> plain_number_epoch_;
   int ReadStoredVarAt(CSerialTvar* stream, int depth);
 
   // What a path lookup touches comes first, so that a step stays within one cache line or two.

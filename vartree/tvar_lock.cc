@@ -19,6 +19,7 @@ constinit OwnLock g_own_lock;
 
 constinit std::atomic<port::RecursiveMutex*> CtVar::tree_lock_{&g_own_lock.lock};
 constinit std::atomic<uint64_t> CtVar::structure_epoch_{0};
+constinit std::atomic<uint64_t> CtVar::plain_number_epoch_{0};
 
 port::RecursiveMutex* GetTreeLock() {
   return CtVar::tree_lock_.load(std::memory_order_acquire);
@@ -39,6 +40,18 @@ uint64_t CtVar::StructureEpoch() {
 
 void CtVar::StructureChanged() {
   structure_epoch_.fetch_add(1, std::memory_order_relaxed);
+  plain_number_epoch_.fetch_add(1, std::memory_order_relaxed);
+}
+
+uint64_t CtVar::PlainNumberEpoch() {
+  return plain_number_epoch_.load(std::memory_order_relaxed);
+}
+
+void CtVar::SetStoredKind(uint32_t type, XTVarRemote* remote) {
+  const bool was_plain = HoldsPlainNumber();
+  type_ = type;
+  remote_ = remote;
+  if (HoldsPlainNumber() != was_plain) plain_number_epoch_.fetch_add(1, std::memory_order_relaxed);
 }
 
 CtVarLock::CtVarLock(uint32_t /*timeout_ms*/) : lock_(GetTreeLock()) {

@@ -37,7 +37,7 @@ int CtVar::ReadRemote() {
     if (!result) return 0;
   }
   CtVarLock lock;
-  type_ = reply.type;
+  SetStoredKind(reply.type, remote_);
   number_ = reply.number;
   if (HoldsBuffer(reply.type)) {
     if (value_.size() != capacity) value_.assign(capacity, 0);
@@ -113,16 +113,16 @@ void CtVar::DeleteUnreferencedChildren() {
 
 void CtVar::SetRpc(XTVarRemote* rpc) {
   CtVarLock lock;
-  remote_ = rpc;
+  SetStoredKind(type_, rpc);
 }
 
 int CtVar::SetRemoteConnectState(int on) {
   CtVarLock lock;
   if (!on && remote_ && !parked_remote_) {
     parked_remote_ = remote_;
-    remote_ = nullptr;
+    SetStoredKind(type_, nullptr);
   } else if (on && parked_remote_ && !remote_) {
-    remote_ = parked_remote_;
+    SetStoredKind(type_, parked_remote_);
     parked_remote_ = nullptr;
   }
   for (CtVar* c = first_child_; c; c = c->next_) c->SetRemoteConnectState(on);

@@ -154,7 +154,7 @@ int CtVar::ReadStoredVarAt(CSerialTvar* s, int depth) {
   uint32_t header;
   if (!ReadU32(s, &header)) return 0;
   SetOptionBits((options_ & TVAR_OPT_NO_DEST_REGISTER) | (header >> 16));
-  type_ = header & 0xFFFF;
+  SetStoredKind(header & 0xFFFF, remote_);
   if (HoldsBuffer(type_)) {
     value_.clear();
     number_ = 0;

@@ -81,6 +81,40 @@ TEST_F(WarmTest, ATextVariableDeletedAndRecreatedIsFoundAgain) {
 
 // Lines made of random tokens: whatever the warm program makes of them, it must agree with a
 // fresh evaluation, before and after the variables change their values and their types.
+// Lines whose warm programs fold node reads, constants and calls into their operators, and AND/OR
+// of comparisons into one step: each agrees with the full evaluation as values change, as a node
+// turns into a text and back, and as an element is deleted. One line at a time: a warm line is
+// known by its address, and another line may take its place.
+TEST_F(WarmTest, FoldedStepsAgreeWithAFreshEvaluation) {
+  const char* lines[] = {
+      "a + b * c",           "(a - b) / c + a * 2",      "a > 1 AND b < 5 OR c = 3",
+      "a >= b OR c != 0",    "sqrt(a * a + b * b)",      "pow(a, 2) + sin(b)",
+      "pow(a + b, 2) - a",   "-sin(b) + cos(-a) * -c",   "a AND b OR 0",
+      "(a > 1) AND b",       "-(a < b) OR c > 9",        "a - -b / 0 % 2",
+      "Tbl[i] * 2 - Tbl[i]", "atan2(a, b) + int(a) | 1", "(a = b) AND (b = c) AND 1 > a",
+  };
+  for (const std::string line : lines) {
+    Var("a") = 3.0;
+    Var("b") = 4.0;
+    Var("c") = 5.0;
+    Var("i") = 2.0;
+    for (int k = 0; k < 4; ++k) Var("Tbl")[k] = k + 0.5;
+    Warm(line);
+    ExpectWarmAsFresh(line, "warming");
+    Var("a") = 0.0;
+    Var("b") = -2.5;
+    Var("c") = 3.0;
+    ExpectWarmAsFresh(line, "new values");
+    Var("b") = "7";
+    ExpectWarmAsFresh(line, "b turning into a text");
+    Var("b") = 4.0;
+    Var("a") = 5.0;
+    ExpectWarmAsFresh(line, "b a number again");
+    Var("Tbl")[2].Release();
+    ExpectWarmAsFresh(line, "the element deleted");
+  }
+}
+
 TEST_F(WarmTest, RandomLinesAgreeWithAFreshEvaluation) {
   const char* tokens[] = {"a",       "b",       "-c",   "2",       "0",     "s",      "\"PASS\"",
                           "Tbl[i]",  "(",       ")",    "-(",      "+",     "-",      "*",
