@@ -285,6 +285,7 @@ void CompileFastProgram(OZK_CACHED_COND_TERMS* rec, CtVar* app_var, CtVar* funct
   p.ready = 0;
   p.settled = 1;
   p.clears_text = 0;
+  p.locked_only = 0;
   p.count = 0;
   if (rec->count == 0 || rec->count > kCondMaxTerms || rec->tape_steps < 0) return;
   if (rec->tape_result < 0 || rec->tape_result >= static_cast<int32_t>(rec->count)) return;

@@ -90,6 +90,7 @@ struct CondFastProgram {
   uint8_t settled;      // the last attempt failed: not tried again until the line is bound anew
                         // or its steps are recorded again (a text line would try on every run)
   uint8_t clears_text;  // int(...) makes an assignment store a number
+  uint8_t locked_only;  // a thread found that it cannot run without the tree lock
   int8_t count;
   CondFastOp op[kCondFastOps];
 };
@@ -256,7 +257,7 @@ class CCondOutput {
   bool RunUnlocked(const char* text, OZK_EQ_RESULT* result, double* value);
   // Under the tree lock, after rec's program ran for text: the thread's copy of it, when it reads
   // numbers alone.
-  void RememberUnlocked(const char* text, const OZK_CACHED_COND_TERMS& rec);
+  void RememberUnlocked(const char* text, OZK_CACHED_COND_TERMS& rec);
   void RestoreTokenPosition(char* saved);
 
   CtVar* root_;

@@ -108,6 +108,8 @@ enum Operands : uint8_t {
   kTopAndConstant,   // replaces the top
   kNodeAndNode,      // pushes
   kNodeAndConstant,  // pushes
+  kTopAndProduct,    // top with node * other: the inner step of a sum of products
+  kTopAndScaled,     // top with node * constant
 };
 constexpr int kOperatorCodes = OP_OR;  // the binary operators are 1..OP_OR
 
@@ -121,10 +123,10 @@ struct UnlockedOp {
   double constant = 0;
   CondNumericFn fn = nullptr;
   const CtVar* node = nullptr;     // kPushElement: the array
-  const CtVar* other = nullptr;    // kNodeAndNode: the right operand; kPushElement: the index
+  const CtVar* other = nullptr;    // the second node of a pair; kPushElement: the index
   const CtVar* element = nullptr;  // kPushElement
 };
-constexpr int kUnlockedOps = 24;
+constexpr int kUnlockedOps = 64;
 
 struct Ran {
   double value;
@@ -132,15 +134,19 @@ struct Ran {
 };
 
 // The thread's copy of a line's program, found by the line's address.
-struct UnlockedLine {
+// A page each, the source first: strcmp takes a slower path when either string lies near the end
+// of a page (it tests the two addresses' page offsets together), and a source at the start of a
+// page leaves that to where the caller keeps the line.
+struct alignas(4096) UnlockedLine {
+  char source[kCondMaxCachedLine + 1];
   uint64_t generation;  // the CCondOutput's cache generation
   uint64_t epoch;       // CtVar::PlainNumberEpoch()
   const char* text;     // null: empty
   uint8_t clears_text;
   uint8_t calls;  // a step calls a function
-  char source[kCondMaxCachedLine + 1];
   UnlockedOp op[kUnlockedOps];
 };
+static_assert(sizeof(UnlockedLine) == 4096);
 struct UnlockedLines {
   UnlockedLine line[kCondRememberedLines];
 };
@@ -267,6 +273,16 @@ class UnlockedBuilder {
     if (truths && (code == OP_AND || code == OP_OR)) {
       return Pop(UnlockedOp{.kind = code == OP_AND ? kBothTrue : kEitherTrue}, kTruth);
     }
+    // A product just pushed is taken in by the operator that pops it.
+    const uint8_t last = out_[count_ - 1].kind;  // the step that pushed the top
+    if (last == OperatorStep(kNodeAndNode, OP_MUL) ||
+        last == OperatorStep(kNodeAndConstant, OP_MUL)) {
+      UnlockedOp folded = out_[count_ - 1];
+      folded.kind = OperatorStep(
+          last == OperatorStep(kNodeAndNode, OP_MUL) ? kTopAndProduct : kTopAndScaled, code);
+      --depth_;
+      return Fuse(folded, Result(code));
+    }
     return Pop(UnlockedOp{.kind = OperatorStep(kBelowAndTop, code)}, Result(code));
   }
 
@@ -331,23 +347,29 @@ template <bool kCalls>
         top = std::max(*--under, top);
         break;
         // Each operator with each kind of operands: the operator code is a constant in each case.
-#define VEL_UNLOCKED_OPERATOR(code)                                                       \
-  case OperatorStep(kBelowAndTop, code):                                                  \
-    top = cond::NumericOperator(code, *--under, top);                                     \
-    break;                                                                                \
-  case OperatorStep(kTopAndNode, code):                                                   \
-    top = cond::NumericOperator(code, top, op.node->StoredNumber());                      \
-    break;                                                                                \
-  case OperatorStep(kTopAndConstant, code):                                               \
-    top = cond::NumericOperator(code, top, op.constant);                                  \
-    break;                                                                                \
-  case OperatorStep(kNodeAndNode, code):                                                  \
-    *under++ = top;                                                                       \
-    top = cond::NumericOperator(code, op.node->StoredNumber(), op.other->StoredNumber()); \
-    break;                                                                                \
-  case OperatorStep(kNodeAndConstant, code):                                              \
-    *under++ = top;                                                                       \
-    top = cond::NumericOperator(code, op.node->StoredNumber(), op.constant);              \
+#define VEL_UNLOCKED_OPERATOR(code)                                                             \
+  case OperatorStep(kBelowAndTop, code):                                                        \
+    top = cond::NumericOperator(code, *--under, top);                                           \
+    break;                                                                                      \
+  case OperatorStep(kTopAndNode, code):                                                         \
+    top = cond::NumericOperator(code, top, op.node->StoredNumber());                            \
+    break;                                                                                      \
+  case OperatorStep(kTopAndConstant, code):                                                     \
+    top = cond::NumericOperator(code, top, op.constant);                                        \
+    break;                                                                                      \
+  case OperatorStep(kNodeAndNode, code):                                                        \
+    *under++ = top;                                                                             \
+    top = cond::NumericOperator(code, op.node->StoredNumber(), op.other->StoredNumber());       \
+    break;                                                                                      \
+  case OperatorStep(kNodeAndConstant, code):                                                    \
+    *under++ = top;                                                                             \
+    top = cond::NumericOperator(code, op.node->StoredNumber(), op.constant);                    \
+    break;                                                                                      \
+  case OperatorStep(kTopAndProduct, code):                                                      \
+    top = cond::NumericOperator(code, top, op.node->StoredNumber() * op.other->StoredNumber()); \
+    break;                                                                                      \
+  case OperatorStep(kTopAndScaled, code):                                                       \
+    top = cond::NumericOperator(code, top, op.node->StoredNumber() * op.constant);              \
     break;
         VEL_UNLOCKED_OPERATOR(OP_EQ)
         VEL_UNLOCKED_OPERATOR(OP_NE)
@@ -394,13 +416,17 @@ template <bool kCalls>
   return true;
 }
 
-void CCondOutput::RememberUnlocked(const char* text, const OZK_CACHED_COND_TERMS& rec) {
-  const CondFastProgram& p = rec.fast;
+void CCondOutput::RememberUnlocked(const char* text, OZK_CACHED_COND_TERMS& rec) {
+  CondFastProgram& p = rec.fast;
+  if (p.locked_only) return;
   UnlockedOp op[kUnlockedOps];
   UnlockedBuilder builder(op);
   for (int i = 0; i < p.count; ++i) {
     bool took_next;
-    if (!builder.Add(p.op[i], i + 1 < p.count ? &p.op[i + 1] : nullptr, &took_next)) return;
+    if (!builder.Add(p.op[i], i + 1 < p.count ? &p.op[i + 1] : nullptr, &took_next)) {
+      p.locked_only = 1;
+      return;
+    }
     if (took_next) ++i;
   }
   if (!t_unlocked) {

@@ -92,6 +92,7 @@ TEST_F(WarmTest, FoldedStepsAgreeWithAFreshEvaluation) {
       "pow(a + b, 2) - a",   "-sin(b) + cos(-a) * -c",   "a AND b OR 0",
       "(a > 1) AND b",       "-(a < b) OR c > 9",        "a - -b / 0 % 2",
       "Tbl[i] * 2 - Tbl[i]", "atan2(a, b) + int(a) | 1", "(a = b) AND (b = c) AND 1 > a",
+      "c - a * b / b * a",   "c >= b * 2 OR a < c * b",
   };
   for (const std::string line : lines) {
     Var("a") = 3.0;
