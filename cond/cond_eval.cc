@@ -304,7 +304,7 @@ double CCondOutput::EvalEquation(const char* text, CtVar* target, CtVar* local,
     if (result.text[0] == '\0' && !(text && text[0] == '"')) {
       *target = value;
     } else {
-      *target = result.text;
+      *target = std::string_view(result.text, strnlen(result.text, sizeof(result.text)));
     }
   }
   if (next) *next = result.next;

@@ -14,7 +14,7 @@ constexpr uint32_t kUserFunctionBudgetMs = 1000;
 
 void StoreArgument(CtVar& node, const OZK_COND_TERM& arg) {
   if (arg.type == OP_TEXT) {
-    node = cond::TermText(arg);
+    node = std::string_view(cond::TermText(arg));  // one zero byte ends a term's text
   } else {
     node = arg.value;
   }

@@ -105,7 +105,7 @@ void CGaugeService::Publish(const CPartGauge::Report& report) {
   for (const auto& m : report.values) {
     CtVar& var = app[std::string_view(m.name)];
     if (m.is_text) {
-      var = m.text.c_str();
+      var = m.text;
     } else {
       var = m.value;
       if (var.FormatView() != m.format) var.SetFormat(m.format.c_str());

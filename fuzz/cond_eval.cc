@@ -1,4 +1,4 @@
-// Arbitrary lines evaluated against a small tree, with and without a result record.
+// Arbitrary lines evaluated against a small tree, with and without a result record, until warm.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cond->EvalCondition(line.c_str(), &result);
   if (std::strlen(result.text) >= sizeof(result.text)) __builtin_trap();
   if (result.pool_used > sizeof(result.pool)) __builtin_trap();
-  cond->EvalCondition(line.c_str(), nullptr);
+  // Parsed, recorded, compiled, then run from the thread's own copy without the tree lock.
+  for (int k = 0; k < 4; ++k) cond->EvalCondition(line.c_str(), nullptr);
   CtVar& target = (*cond->AppVar())["out"];
   cond->EvalEquation(line.c_str(), &target, nullptr, nullptr);
   if (CtVar::LiveCount() > 2000) {

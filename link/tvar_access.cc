@@ -53,7 +53,7 @@ int tVarWrite(CVelRpc* rpc, const char* name, uint32_t type, double number, std:
       *v = number;
       break;
     case OZK_TVAR_STRING:
-      *v = text.c_str();
+      *v = text;
       break;
     case OZK_TVAR_DATA:
       v->SetData(value.empty() ? nullptr : reinterpret_cast<const uint8_t*>(value.data()),

@@ -31,7 +31,8 @@ size_t FindMixedMark(std::string_view text);
 // The extent of a zero-terminated text that may be mixed: up to the first zero byte, or, when a
 // 0xFF 0xFE pair comes before it, on through the UTF-16 units after the pair up to a zero unit
 // (whose bytes are not part of the view). A plain strlen would cut the tail at the first unit
-// below 0x100.
+// below 0x100. Only for texts that end as they claim: a 0xFF 0xFE pair in a text that ends at one
+// zero byte makes the scan run past its end; texts whose extent is known are passed as views.
 std::string_view MixedTextView(const char* text);
 
 // The 8-bit form a mixed text is stored as: the prefix kept as it is, the UTF-16 tail converted to

@@ -257,12 +257,22 @@ CtVar& CtVar::operator=(const char* text) {
     WriteAttachedDest(text);
     return *this;
   }
-  if (!text) {
-    value_.clear();
-    value_.shrink_to_fit();
-  } else {
-    StoreText(port::MixedTextView(text));
+  if (text) return *this = port::MixedTextView(text);
+  value_.clear();
+  value_.shrink_to_fit();
+  number_ = 0;
+  SetStoredKind(OZK_TVAR_STRING, remote_);
+  WriteLinked();
+  return *this;
+}
+
+CtVar& CtVar::operator=(std::string_view text) {
+  CtVarLock lock;
+  if (type_ == OZK_TVAR_DEST) {
+    WriteAttachedDest(std::string(text).c_str());
+    return *this;
   }
+  StoreText(text);
   number_ = 0;
   SetStoredKind(OZK_TVAR_STRING, remote_);
   WriteLinked();

@@ -145,7 +145,8 @@ class CtVar : public COzkObject {
 
   // ---- Values ----
   CtVar& operator=(double value);
-  CtVar& operator=(const char* text);
+  CtVar& operator=(const char* text);       // zero-terminated, or a mixed text to its 16-bit zero
+  CtVar& operator=(std::string_view text);  // the bytes of a text, a mixed one whole
   CtVar& operator+=(const char* text);
   CtVar& operator=(CtVar& other);  // deep copy onto this node
   void SetData(const uint8_t* data, uint32_t size);

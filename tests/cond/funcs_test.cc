@@ -90,6 +90,13 @@ TEST_F(CondTest, FlowFunctionsLeaveRequests) {
   cond_.EvalEquation("return(\"done\")", nullptr, &local, &next);
   EXPECT_EQ(next, NEXT_OP_RETURN);
   EXPECT_STREQ(static_cast<const char*>(local["return"]), "done");
+  // A text of the line ends at its zero byte, a 0xFF 0xFE pair in it notwithstanding: nothing
+  // after the zero (the rest of the line, or memory past the term) becomes part of the value.
+  cond_.EvalEquation("return(\"x\xFF\xFE\") + 1", nullptr, &local, &next);
+  EXPECT_STREQ(static_cast<const char*>(local["return"]), "x");
+  CtVar& target = Var("out");
+  cond_.EvalEquation("\"y\xFF\xFE\"", &target, nullptr, nullptr);
+  EXPECT_STREQ(static_cast<const char*>(target), "y");
 }
 
 TEST_F(CondTest, UserFunctionCallsGoThroughTheRunner) {

@@ -73,7 +73,7 @@ void AssignText(CtVar& node, const std::string& text) {
   if (ParseNumber(text, &number)) {
     node = number;
   } else {
-    node = text.c_str();
+    node = text;
   }
 }
 
