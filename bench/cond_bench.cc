@@ -1,5 +1,9 @@
 // Evaluation speed of typical condition lines with a warm term cache, beside muparser evaluating
 // the same arithmetic and comparisons (lines muparser cannot express run on our side only).
+// On a shared machine the speed of both drifts by tens of percent within a minute; compare them in
+// short interleaved repetitions:
+//   cond_bench --benchmark_enable_random_interleaving=true --benchmark_repetitions=40
+//              --benchmark_min_time=0.05 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include "cond/cond_output.h"
@@ -63,8 +67,8 @@ void BM_EvalCondition(benchmark::State& state) {
 }
 BENCHMARK(BM_EvalCondition)->DenseRange(0, 9);
 
-// The part of every evaluation above that is no evaluation: entering and leaving the tree lock,
-// which reading the tree's nodes requires. muparser reads plain doubles without a lock.
+// Entering and leaving the tree lock: what a line that reads texts, or a line whose nodes changed
+// while it ran, pays on top of its evaluation. Warm numeric lines read without it.
 void BM_TreeLock(benchmark::State& state) {
   for (auto _ : state) {
     CtVarLock lock;
