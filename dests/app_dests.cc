@@ -187,7 +187,7 @@ std::wstring CAppDests::GetDestDescription(CtVar* dest, uint32_t flags) {
   std::string name;
   for (int shown = 0; shown < 3 && GetAttachedVarName(dest, &name, it); ++shown) {
     text += L"  " + port::Utf8ToWide(name);
-    CtVar* var = root_->GetChild(("AppVar." + name).c_str());
+    CtVar* var = root_->GetChild("AppVar." + name);
     uint32_t reg = 0;
     if (var && var != root_ && var->IsAttachedToDest(nullptr, &reg) && reg != 0) {
       wchar_t hex[16];
@@ -278,7 +278,7 @@ int CAppDests::DeleteDest(CtVar* dest, uint32_t remote, int disconnect) {
     CtVar* it = nullptr;
     for (std::string name; GetAttachedVarName(dest, &name, it);) names.push_back(name);
     for (const std::string& name : names) {
-      CtVar* var = root_->GetChild(("AppVar." + name).c_str());
+      CtVar* var = root_->GetChild("AppVar." + name);
       if (var && var != root_) var->Release(1, 0, 1);
     }
   }

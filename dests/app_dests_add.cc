@@ -64,7 +64,7 @@ CtVar* CAppDests::Add(const AddRule& rule) {
   }
   const int index = GetFreeIndex();
   if (index > kMaxDests) return nullptr;
-  CtVar* dest = dests_->GetChild(std::to_string(index).c_str(), 0, 1);
+  CtVar* dest = dests_->GetChild(std::to_string(index), 0, 1);
   if (!dest) return nullptr;
   if (rule.add_ref) dest->AddRef();
   (*dest)["Role"] = static_cast<double>(rule.role);
@@ -387,7 +387,7 @@ int CAppDests::MergeDest(CtVar& other_root, const char* name, std::string* out_n
   }
   const int index = GetFreeIndex();
   if (index > kMaxDests) return 0;
-  CtVar* copy = dests_->GetChild(std::to_string(index).c_str(), 0, 1);
+  CtVar* copy = dests_->GetChild(std::to_string(index), 0, 1);
   if (!copy) return 0;
   *copy = *other;
   FillSlot(copy, index);

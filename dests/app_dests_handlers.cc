@@ -42,7 +42,7 @@ void CAppDests::DeleteMessageHandler(CtVar* dest) {
 
 CtVar* CAppDests::AttachedDest(const char* variable, std::string* var_name) {
   if (!variable || !*variable) return nullptr;
-  CtVar* var = root_->GetChild(("AppVar." + std::string(variable)).c_str());
+  CtVar* var = root_->GetChild("AppVar." + std::string(variable));
   std::string dest_name;
   if (!var || var == root_ || !var->IsAttachedToDest(&dest_name)) return nullptr;
   if (var_name) *var_name = variable;
@@ -75,7 +75,7 @@ CConnection* CAppDests::AttachedConn(const char* variable, std::string* dest_nam
                                      uint32_t* offset) {
   if (!variable || !*variable) return nullptr;
   CtVarLock lock;
-  CtVar* var = root_->GetChild(("AppVar." + std::string(variable)).c_str());
+  CtVar* var = root_->GetChild("AppVar." + std::string(variable));
   if (!var || var == root_ || !var->IsAttachedToDest(dest_name, offset)) return nullptr;
   return GetConn(GetDestID(dest_name->c_str()), nullptr);
 }

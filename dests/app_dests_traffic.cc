@@ -239,7 +239,7 @@ void CAppDests::RebuildLines(CtVar* var, uint32_t first, uint32_t count) {
   for (CtVar* c = var->GetFirstChild(); c; c = c->GetNextSibling()) stale.push_back(c);
   for (uint32_t i = 0; i < count; ++i) {
     const std::string name = std::to_string(first + i);
-    CtVar* line = var->GetChild(name.c_str(), 0, 1);
+    CtVar* line = var->GetChild(name, 0, 1);
     stale.erase(std::remove(stale.begin(), stale.end(), line), stale.end());
   }
   for (CtVar* c : stale) c->Release(1, 0, 1);

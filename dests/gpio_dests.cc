@@ -58,7 +58,7 @@ int CGPIDest::SendMessageW(CtVar*, std::span<const uint8_t>, uint32_t, CtVar*) {
 int CGPIDest::RecvMessage(CtVar*, std::span<uint8_t> buffer, uint32_t, uint32_t index, CtVar*) {
   if (!dests_ || buffer.empty()) return 0;
   CtVar* root = dests_->Root();
-  CtVar* bit = root->GetChild(("AppVar.Global.GPI." + std::to_string(index)).c_str());
+  CtVar* bit = root->GetChild("AppVar.Global.GPI." + std::to_string(index));
   if (bit == root) bit = nullptr;
   if (bit) bit->ReadRemote();
   // The bits are themselves attached to this destination: their value is read as held.
