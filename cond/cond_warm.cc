@@ -134,16 +134,17 @@ struct Ran {
 };
 
 // The thread's copy of a line's program, found by the line's address.
-// A page each, the source first: strcmp takes a slower path when either string lies near the end
-// of a page (it tests the two addresses' page offsets together), and a source at the start of a
-// page leaves that to where the caller keeps the line.
+// A page each, what every evaluation checks in the first cache line and the source from the
+// second: strcmp takes a slower path when either string lies near the end of a page (it tests the
+// two addresses' page offsets together), and a source near the start of a page leaves that to
+// where the caller keeps the line.
 struct alignas(4096) UnlockedLine {
-  char source[kCondMaxCachedLine + 1];
+  const char* text;     // null: empty
   uint64_t generation;  // the CCondOutput's cache generation
   uint64_t epoch;       // CtVar::PlainNumberEpoch()
-  const char* text;     // null: empty
   uint8_t clears_text;
   uint8_t calls;  // a step calls a function
+  alignas(64) char source[kCondMaxCachedLine + 1];
   UnlockedOp op[kUnlockedOps];
 };
 static_assert(sizeof(UnlockedLine) == 4096);
