@@ -116,6 +116,7 @@ constexpr int kOperatorCodes = OP_OR;  // the binary operators are 1..OP_OR
 constexpr uint8_t OperatorStep(Operands from, OZK_OP_TYPE code) {
   return static_cast<uint8_t>(kFirstOperator + from * kOperatorCodes + (code - 1));
 }
+static_assert(kFirstOperator + (kTopAndScaled + 1) * kOperatorCodes <= UINT8_MAX + 1);
 
 struct UnlockedOp {
   uint8_t kind = kReturn;  // UnlockedKind, or OperatorStep
